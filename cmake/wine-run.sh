@@ -1,0 +1,9 @@
+#!/bin/bash
+# Runs a Windows program under Wine in the given prefix; the caller's environment wins.
+export WINEPREFIX="$1"; shift
+export WINEDEBUG="${WINEDEBUG:--all}"
+unset DISPLAY WAYLAND_DISPLAY
+case "$WINEDEBUG" in
+  *heap*) set -o pipefail; wine "$@" 2>&1 | { grep -v ':trace:heap:'; true; }; exit $? ;;
+  *)      exec wine "$@" ;;
+esac
