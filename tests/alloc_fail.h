@@ -1,0 +1,8 @@
+// Allocation-failure injection for programs linked with -Wl,--wrap=calloc.
+#pragma once
+
+// The `n`-th calloc from now (1 = the next one) returns null; 0 disarms.
+void FailCallocAt(int n);
+// Number of calloc calls since the last FailCallocAt or CountCallocs.
+int CallocsSoFar();
+void CountCallocs();
