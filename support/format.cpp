@@ -27,7 +27,7 @@ const State kNext[9][8] = {
     {kNormal, kType, kType, kType, kType, kType, kType, kNormal},                      // type
 };
 
-Class ClassOf(unsigned char c)
+constexpr Class ClassOfByte(unsigned char c)
 {
     if (c < ' ' || c > 'x')
         return kOther;
@@ -38,12 +38,24 @@ Class ClassOf(unsigned char c)
     case '0': return kZero;
     case ' ': case '#': case '+': case '-': return kFlagChar;
     case 'F': case 'I': case 'L': case 'N': case 'h': case 'l': case 'w': return kSizeChar;
+    case 'A': case 'C': case 'E': case 'G': case 'S': case 'X': case 'Z': case 'a': case 'c': case 'd':
+    case 'e': case 'f': case 'g': case 'i': case 'n': case 'o': case 'p': case 's': case 'u': case 'x':
+        return kTypeChar;
     default: break;
     }
-    if (c >= '1' && c <= '9')
-        return kDigit;
-    return strchr("ACEGSXZacdefginopsux", c) ? kTypeChar : kOther;
+    return (c >= '1' && c <= '9') ? kDigit : kOther;
 }
+
+struct ClassTable {
+    Class of[256];
+    constexpr ClassTable() : of()
+    {
+        for (int c = 0; c < 256; ++c)
+            of[c] = ClassOfByte((unsigned char)c);
+    }
+};
+
+constexpr ClassTable kClasses;
 
 // Size marks as the runtime keeps them: "h" and "l" replace each other,
 // "w" and "I64" stand beside them ("%hwu" is a short, "%hlC" is wide).
@@ -353,10 +365,10 @@ int SetSize(Conversion& conv, const char* p)
 }
 
 // Counts a normal byte; a double-byte character's trail byte goes with it.
-int CountText(Counter& c, const char* p)
+int CountText(Counter& c, const char* p, bool multiByte)
 {
     ++c.count;
-    if (isleadbyte((unsigned char)*p) && p[1]) {
+    if (multiByte && isleadbyte((unsigned char)*p) && p[1]) {
         ++c.count;
         return 1;
     }
@@ -371,10 +383,11 @@ int xFormatLength(const char* format, va_list arguments)
     va_copy(c.args, arguments);
     c.count = 0;
     State state = kNormal;
+    const bool multiByte = MB_CUR_MAX > 1;  // no lead bytes in a single-byte locale
     for (const char* p = format; *p; ++p) {
-        state = kNext[ClassOf((unsigned char)*p)][state];
+        state = kNext[kClasses.of[(unsigned char)*p]][state];
         switch (state) {
-        case kNormal: p += CountText(c, p); break;
+        case kNormal: p += CountText(c, p, multiByte); break;
         case kPercent: c.conv = Conversion{false, false, false, false, false, 0, -1, 0, false, false, 0, 0}; break;
         case kFlag: SetFlag(c.conv, *p); break;
         case kWidth: SetWidth(c, *p); break;
