@@ -121,8 +121,10 @@ unsigned NarrowTextBytes(const char* text, int precision)
 {
     if (precision < 0)
         return unsigned(strlen(text));
-    const void* end = memchr(text, 0, unsigned(precision));
-    return end ? unsigned(static_cast<const char*>(end) - text) : unsigned(precision);
+    unsigned n = 0;  // never reads past the terminator, nor past `precision`
+    while (n < unsigned(precision) && text[n])
+        ++n;
+    return n;
 }
 
 bool IsWide(char type, unsigned size)

@@ -91,29 +91,29 @@ private:
     std::string Conversion(Args& args)
     {
         static const char kTypes[] = "cCsSZdiouxXpeEfgGnAa";
-        std::string spec = "%";
+        std::string conversion = "%";
         for (const char* f = " #+-0"; *f; ++f)
             if (Pick(0, 4) == 0)
-                spec += *f;
+                conversion += *f;
         switch (Pick(0, 3)) {
-        case 1: spec += std::to_string(Pick(0, 25)); break;
-        case 2: spec += '*'; args.Int(unsigned(Pick(-25, 25))); break;
+        case 1: conversion += std::to_string(Pick(0, 25)); break;
+        case 2: conversion += '*'; args.Int(unsigned(Pick(-25, 25))); break;
         default: break;
         }
         switch (Pick(0, 4)) {
-        case 1: spec += '.'; break;
-        case 2: spec += '.' + std::to_string(Pick(0, 20)); break;
-        case 3: spec += ".*"; args.Int(unsigned(Pick(-3, 20))); break;
+        case 1: conversion += '.'; break;
+        case 2: conversion += '.' + std::to_string(Pick(0, 20)); break;
+        case 3: conversion += ".*"; args.Int(unsigned(Pick(-3, 20))); break;
         default: break;
         }
         char type = kTypes[Pick(0, int(sizeof kTypes) - 3)];
         if ((type == 'A' || type == 'a') && Pick(0, 3))
             type = 'g';  // keep the rarely used hexadecimal floats rare
         std::string size = Size(type);
-        spec += size;
-        spec += type;
+        conversion += size;
+        conversion += type;
         Argument(args, type, size);
-        return spec;
+        return conversion;
     }
 
     // A size prefix that goes with the type: the argument's width must be
