@@ -1,0 +1,179 @@
+// The entry points: interface agreement, version, and the dispatch frame
+// every request runs in.
+#include "extender/entry.h"
+
+#include <cstring>
+
+#include "extender/binding.h"
+#include "extender/request.h"
+#include "extender/table.h"
+#include "support/platform.h"
+#include "support/strings.h"
+
+char MessageBuffer[kMessageBufferSize];
+HostServiceBlock* CurrentServiceBlock;
+
+namespace {
+
+const int32_t kExtenderVersion[4] = {44003, 0, 0, 1};
+const int kTitleBufferSize = 256;
+char TitleBuffer[kTitleBufferSize];
+
+int Finish(Request& r, int32_t status)
+{
+    if (!r.Complete)
+        return -1;
+    return r.Complete(status, r.Opaque, r.Block, r.Result);
+}
+
+// Requests that work before the terminal services are bound.
+bool WorksUnbound(int request)
+{
+    return request == 1 || request == 2 || request == 3 || request == 16;
+}
+
+void ReadArguments(Request& r, const HostVariable* args)
+{
+    for (int k = 0; k < 16; ++k)
+        r.Args[k] = (args && args[k].ValueType != ValueAbsent) ? args[k].StringValue : nullptr;
+}
+
+int Initialise(HostServiceBlock* block, char* message)
+{
+    if (!block || block->HostVersion < kHostVersionRequired) {
+        if (message)
+            lstrcpyA(message, "Need newer version of ZEL DLL");
+        return -1;
+    }
+    return xInitialiseBinding(message);
+}
+
+}  // namespace
+
+int xCompleteInteger(Request& r, int32_t value)
+{
+    if (r.Result) {
+        r.Result->ValueType = ValueInteger;
+        r.Result->IntValue = value;
+    }
+    return Finish(r, 0);
+}
+
+int xCompleteText(Request& r, const char* text)
+{
+    if (r.Result) {
+        r.Result->ValueType = ValueString;
+        r.Result->StringValue = const_cast<char*>(text);
+    }
+    return Finish(r, 0);
+}
+
+int xCompleteArray(Request& r, HostVariable* array)
+{
+    return r.Complete ? r.Complete(0, r.Opaque, r.Block, array) : -1;
+}
+
+int xFailRequest(Request& r, int errorNumber)
+{
+    if (r.Result) {
+        r.Result->ValueType = ValueString;
+        r.Result->StringValue = MessageBuffer;
+    }
+    ZELExLoadString(PlatformInfo.ModuleHandle, UINT(errorNumber), MessageBuffer, kMessageBufferSize);
+    return Finish(r, -1);
+}
+
+bool IsIntegerText(const char* text)
+{
+    const char* p = text;
+    while (*p == ' ')
+        ++p;
+    if (*p == '+' || *p == '-')
+        ++p;
+    while (*p >= '0' && *p <= '9')
+        ++p;
+    return *p == '\0';
+}
+
+int32_t ParseInteger(const char* text)
+{
+    const char* p = text;
+    while (*p == ' ')
+        ++p;
+    const bool negative = *p == '-';
+    if (*p == '+' || *p == '-')
+        ++p;
+    uint32_t value = 0;  // wraps on overflow, as 32-bit arithmetic does
+    for (; *p >= '0' && *p <= '9'; ++p)
+        value = value * 10u + uint32_t(*p - '0');
+    return int32_t(negative ? 0u - value : value);
+}
+
+bool xNumberArg(const char* text, int32_t fallback, int32_t* value)
+{
+    if (!text || !*text) {
+        *value = fallback;
+        return true;
+    }
+    if (!IsIntegerText(text))
+        return false;
+    *value = ParseInteger(text);
+    return true;
+}
+
+bool xFlagArg(const char* text, int32_t* value)
+{
+    if (!xNumberArg(text, 0, value))
+        return false;
+    *value = *value != 0;
+    return true;
+}
+
+extern "C" int32_t WINAPI ZELExtender2(HWND, int32_t, void* opaque, int32_t requestArg, CompleteRequestFn complete,
+                                       HostServiceBlock* block, int32_t, void* pointer, int32_t index,
+                                       HostVariable* result)
+{
+    CurrentServiceBlock = block;
+    const int request = int16_t(requestArg & 0xFFFF);
+    Request r = {opaque, complete, block, result, {}};
+    if (request >= 0) {
+        if (!WorksUnbound(request) && !ServicesBound)
+            return xFailRequest(r, 102);
+        ReadArguments(r, static_cast<const HostVariable*>(pointer));
+    }
+    switch (request) {
+    case -1: return Initialise(block, static_cast<char*>(pointer));
+    case -2: return xDescribeFunction(index, static_cast<FunctionTableEntry*>(pointer));
+    case -3: xReleaseLibraries(); return 1;
+    default: break;
+    }
+    if (request < 1 || request > kFunctionCount)
+        return xFailRequest(r, 901);
+    return ScriptHandlers[request - 1](r);
+}
+
+extern "C" int32_t WINAPI ZELExtenderQuery(int32_t typeArg, void* pointer, int32_t count)
+{
+    const int type = int16_t(typeArg & 0xFFFF);
+    if (type == 1) {
+        if (pointer && count > 0) {
+            ZELExLoadString(PlatformInfo.ModuleHandle, 1000, TitleBuffer, kTitleBufferSize);
+            lstrcpynA(static_cast<char*>(pointer), TitleBuffer, count);
+        }
+        return kExtenderVersion[0];
+    }
+    if (type == 2) {
+        const int32_t* values = static_cast<const int32_t*>(pointer);
+        for (int32_t i = 0; values && i < count; ++i) {
+            if (values[i] == 4)
+                return 4;
+        }
+        return -1;
+    }
+    return 0;
+}
+
+extern "C" int32_t WINAPI ZELExVersion(int32_t index)
+{
+    return (index >= 0 && index <= 3) ? kExtenderVersion[index] : -1;
+}

@@ -1,0 +1,162 @@
+#include "sim/scenario.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+
+namespace {
+
+std::string Trim(const std::string& s)
+{
+    size_t a = s.find_first_not_of(" \t\r");
+    size_t b = s.find_last_not_of(" \t\r");
+    return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
+}
+
+DWORD Number(const std::string& s) { return DWORD(strtoul(s.c_str(), nullptr, 0)); }
+
+// A time is a FILETIME count, or "YYYY:MM:DD:hh:mm:ss" in UTC.
+ULONGLONG Time(const std::string& s)
+{
+    SYSTEMTIME st = {};
+    if (sscanf(s.c_str(), "%hu:%hu:%hu:%hu:%hu:%hu", &st.wYear, &st.wMonth, &st.wDay, &st.wHour, &st.wMinute,
+               &st.wSecond) == 6) {
+        FILETIME ft;
+        SystemTimeToFileTime(&st, &ft);
+        return (ULONGLONG(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+    }
+    return strtoull(s.c_str(), nullptr, 0);
+}
+
+void SessionKey(SimSession& s, const std::string& key, const std::string& value)
+{
+    static const char* const kTimes[] = {"connect", "disconnect", "lastinput", "logon", "current"};
+    if (key == "name") {
+        s.hasName = true;
+        s.name = value;
+    } else if (key == "state") {
+        s.state = Number(value);
+    } else if (key.compare(0, 5, "info.") == 0) {
+        s.texts[atoi(key.c_str() + 5)] = value;
+    } else if (key == "build") {
+        s.build = Number(value);
+    } else if (key == "hardware") {
+        s.hardware = Number(value);
+    } else if (key == "product") {
+        s.product = Number(value);
+    } else if (key == "protocol") {
+        s.protocol = Number(value);
+        s.hasProtocol = true;
+    } else if (key == "display") {
+        sscanf(value.c_str(), "%lu,%lu,%lu", &s.display[0], &s.display[1], &s.display[2]);
+    } else if (key == "address") {  // family:b0.b1.b2.b3 (bytes 2 to 5 of the address)
+        unsigned b[4] = {0, 0, 0, 0};
+        sscanf(value.c_str(), "%lu:%u.%u.%u.%u", &s.family, &b[0], &b[1], &b[2], &b[3]);
+        for (int i = 0; i < 4; ++i)
+            s.address[2 + i] = BYTE(b[i]);
+        s.hasAddress = true;
+    } else {
+        for (int i = 0; i < 5; ++i)
+            if (key == kTimes[i])
+                s.times[i] = Time(value);
+    }
+}
+
+void ProcessKey(SimProcess& p, const std::string& key, const std::string& value)
+{
+    if (key == "session")
+        p.session = Number(value);
+    else if (key == "name")
+        p.name = value;
+    else if (key == "sid")
+        p.sid = value;
+}
+
+SimScenario Load()
+{
+    SimScenario sc;
+    const char* path = getenv("VELQUOR_SCENARIO");
+    if (!path)
+        return sc;
+    std::ifstream in(path);
+    std::string line, section;
+    while (std::getline(in, line)) {
+        line = Trim(line);
+        if (line.empty() || line[0] == '#' || line[0] == ';')
+            continue;
+        if (line[0] == '[') {
+            section = Trim(line.substr(1, line.find(']') - 1));
+            if (section.compare(0, 8, "session ") == 0) {
+                sc.sessions.push_back(SimSession());
+                sc.sessions.back().id = Number(section.substr(8));
+            } else if (section.compare(0, 8, "process ") == 0) {
+                sc.processes.push_back(SimProcess());
+                sc.processes.back().id = Number(section.substr(8));
+            }
+            continue;
+        }
+        const size_t eq = line.find('=');
+        const std::string key = Trim(line.substr(0, eq));
+        const std::string value = eq == std::string::npos ? std::string() : Trim(line.substr(eq + 1));
+        if (section == "server" && key == "name")
+            sc.servers.push_back(value);
+        else if (section == "server" && key == "events")
+            sc.eventFlags = Number(value);
+        else if (section == "server" && key == "current")
+            sc.currentSession = Number(value);
+        else if (section == "server" && key == "response")
+            sc.response = Number(value);
+        else if (section == "fail")
+            sc.failures[key] = Number(value);
+        else if (section.compare(0, 8, "session ") == 0)
+            SessionKey(sc.sessions.back(), key, value);
+        else if (section.compare(0, 8, "process ") == 0)
+            ProcessKey(sc.processes.back(), key, value);
+    }
+    return sc;
+}
+
+}  // namespace
+
+const SimScenario& Scenario()
+{
+    static const SimScenario scenario = Load();
+    return scenario;
+}
+
+void SimLog(const char* format, ...)
+{
+    const char* path = getenv("VELQUOR_SIM_LOG");
+    if (!path)
+        return;
+    FILE* f = fopen(path, "a");
+    if (!f)
+        return;
+    va_list args;
+    va_start(args, format);
+    vfprintf(f, format, args);
+    va_end(args);
+    fputc('\n', f);
+    fclose(f);
+}
+
+bool SimFails(const std::string& entry)
+{
+    auto found = Scenario().failures.find(entry);
+    if (found == Scenario().failures.end())
+        return false;
+    SetLastError(found->second);
+    return true;
+}
+
+const SimSession* SimFindSession(DWORD id)
+{
+    if (id == 0xFFFFFFFF)
+        id = Scenario().currentSession;
+    for (const SimSession& s : Scenario().sessions)
+        if (s.id == id)
+            return &s;
+    return nullptr;
+}

@@ -1,0 +1,50 @@
+// The simulated terminal server: a scenario file read once per process
+// (path in VELQUOR_SCENARIO) and a call log appended to VELQUOR_SIM_LOG.
+#pragma once
+#include <windows.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+struct SimSession {
+    DWORD id = 0;
+    bool hasName = false;  // a session without a name reports a null pointer
+    std::string name;
+    DWORD state = 0;
+    std::map<int, std::string> texts;  // information class -> text
+    DWORD build = 0, hardware = 0, product = 0, protocol = 0;
+    bool hasProtocol = false;
+    DWORD display[3] = {0, 0, 0};
+    DWORD family = 0;
+    BYTE address[20] = {};
+    bool hasAddress = false;
+    ULONGLONG times[5] = {0, 0, 0, 0, 0};  // connect, disconnect, lastinput, logon, current
+};
+
+struct SimProcess {
+    DWORD id = 0, session = 0;
+    std::string name;
+    std::string sid;  // "" no SID; "invalid" an invalid one
+};
+
+struct SimScenario {
+    std::vector<std::string> servers;  // names WTSOpenServerA accepts
+    std::map<std::string, DWORD> failures;  // entry point (or "Entry.class") -> last error
+    std::vector<SimSession> sessions;
+    std::vector<SimProcess> processes;
+    DWORD currentSession = 1;  // the caller's own session (id 0xFFFFFFFF)
+    DWORD eventFlags = 1;
+    DWORD response = 1;
+};
+
+// The scenario of this process, read on first use.
+const SimScenario& Scenario();
+
+// One line of the call log, printf-style.
+void SimLog(const char* format, ...);
+
+// Whether `entry` is told to fail; sets the last error when so.
+bool SimFails(const std::string& entry);
+
+const SimSession* SimFindSession(DWORD id);

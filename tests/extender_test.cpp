@@ -1,0 +1,405 @@
+// The extender's entry points and dispatch, linked from the library's core
+// and driven through the host's interpreter side; the binding seam stands
+// in for missing libraries and entry points.
+#include <cstring>
+#include <map>
+#include <set>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "extender/binding.h"
+#include "extender/entry.h"
+#include "extender/request.h"
+#include "extender/table.h"
+#include "host/host.h"
+#include "support/platform.h"
+#include "support/strings.h"
+
+namespace {
+
+// What the fake platform lacks, and what it loaded.
+std::set<std::string> missingLibraries;
+std::set<std::string> missingEntries;
+std::vector<std::string> freed;
+BOOL productPresent = FALSE;
+
+HMODULE WINAPI FakeLoad(LPCSTR name)
+{
+    if (missingLibraries.count(name))
+        return nullptr;
+    return ::LoadLibraryA("KERNEL32.DLL");  // serves every library of the fake platform
+}
+
+// Every entry point the platform offers is one harmless function.
+void WINAPI Anything() {}
+
+FARPROC WINAPI FakeFind(HMODULE module, LPCSTR name)
+{
+    if (missingEntries.count(name))
+        return nullptr;
+    if (std::string(name) == "GetTempPathA")
+        return ::GetProcAddress(module, name);
+    return reinterpret_cast<FARPROC>(Anything);
+}
+
+BOOL WINAPI FakeFree(HMODULE module)
+{
+    char path[MAX_PATH] = "";
+    GetModuleFileNameA(module, path, MAX_PATH);
+    freed.push_back(path);
+    return TRUE;
+}
+
+BOOL WINAPI FakePresent() { return productPresent; }
+
+Extender CoreExtender()
+{
+    Extender ext;
+    ext.Extender2 = ZELExtender2;
+    ext.Query = ZELExtenderQuery;
+    ext.Version = ZELExVersion;
+    ext.LoadString = ZELExLoadString;
+    return ext;
+}
+
+class ExtenderTest : public ::testing::Test {
+protected:
+    Host host;
+    Extender ext = CoreExtender();
+
+    void SetUp() override
+    {
+        xPlatformAttach(&PlatformInfo, GetModuleHandleA(nullptr), DLL_PROCESS_ATTACH);
+        Binding = {FakeLoad, FakeFind, FakeFree, FakePresent};
+        memset(&Bound, 0, sizeof Bound);
+        memset(&Libraries, 0, sizeof Libraries);
+        ServicesBound = ProductPresent = WfapiLoaded = ApsdkLoaded = SmcapiLoaded = 0;
+        missingLibraries = {"WFAPI.DLL", "APSDK.DLL", "CTXSMCAPI.DLL"};
+        missingEntries.clear();
+        freed.clear();
+        productPresent = FALSE;
+    }
+
+    std::string Initialise(int32_t* result = nullptr)
+    {
+        std::string message;
+        int32_t r = HostInitialise(host, ext, &message);
+        if (result)
+            *result = r;
+        return message;
+    }
+
+    // Status and value of a script call.
+    Completion Call(int32_t request, std::vector<const char*> args = {})
+    {
+        EXPECT_EQ(HostCall(host, ext, request, args), host.completionResult);
+        EXPECT_EQ(host.completion.calls, 1);
+        return host.completion;
+    }
+
+    std::string Message(int number)
+    {
+        char text[300];
+        ZELExLoadString(PlatformInfo.ModuleHandle, UINT(number), text, sizeof text);
+        return text;
+    }
+};
+
+}  // namespace
+
+TEST(TextToNumber, IsIntegerTextAndParseInteger)
+{
+    for (const char* yes : {"", " ", "   ", "+", "-", " -", "42", " +42", "-7", "007", "99999999999"})
+        EXPECT_TRUE(IsIntegerText(yes)) << "[" << yes << "]";
+    for (const char* no : {"42 ", "4 2", "a", "1a", "--1", "+-1", "\t1", "0x10", "1.0"})
+        EXPECT_FALSE(IsIntegerText(no)) << "[" << no << "]";
+    EXPECT_EQ(ParseInteger(" +42"), 42);
+    EXPECT_EQ(ParseInteger("-7"), -7);
+    EXPECT_EQ(ParseInteger(""), 0);
+    EXPECT_EQ(ParseInteger(" -"), 0);
+    EXPECT_EQ(ParseInteger("4294967295"), -1);  // wraps in 32 bits
+    EXPECT_EQ(ParseInteger("4294967296"), 0);
+    EXPECT_EQ(ParseInteger("-2147483648"), INT32_MIN);
+    EXPECT_EQ(ParseInteger("12ab"), 12);
+}
+
+TEST(FunctionTable, RowsByteForByte)
+{
+    const char* const names[] = {"wtsversion",     "wtslasterrmsg",       "wtsistsenabled",
+                                 "wtsprocidtosessid", "wtsenumsessions",  "wtsenumprocesses",
+                                 "wtsdisconnectsession", "wtslogoffsession", "wtsterminateprocess",
+                                 "wtssendmessage", "wtsquerysessioninfo", "wtswaitsystemevent",
+                                 "wtsgetactiveconsolesessid", "wtsshutdownsystem", "wtstest",
+                                 "wtsiscitrixenabled"};
+    const uint8_t required[] = {0, 1, 0, 1, 1, 1, 3, 3, 3, 7, 2, 2, 0, 2, 3, 0};
+    const uint8_t optional[] = {1, 0, 1, 0, 1, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    for (int i = 0; i < 16; ++i) {
+        uint8_t expected[56] = {};
+        const int32_t number = i + 1, kind = 2;
+        memcpy(expected, &number, 4);
+        memcpy(expected + 4, &kind, 4);
+        const uint8_t codes[4] = {0x11, 0x11, uint8_t(i == 9 ? 0x11 : 0x01), uint8_t(i == 9 ? 0x01 : 0x00)};
+        memcpy(expected + 8, codes, 4);
+        expected[16] = required[i];
+        expected[17] = optional[i];
+        memcpy(expected + 22, names[i], strlen(names[i]));
+        EXPECT_EQ(memcmp(&FunctionTable[i], expected, 56), 0) << names[i];
+
+        FunctionTableEntry record;
+        memset(&record, 0xCC, sizeof record);
+        ASSERT_EQ(xDescribeFunction(i, &record), 1);
+        EXPECT_EQ(memcmp(&record, expected, 20), 0) << names[i];
+        EXPECT_EQ(record.NameLength, strlen(names[i]));
+        EXPECT_STREQ(record.Name, names[i]);
+    }
+    uint8_t terminator[56] = {};
+    const int32_t minusOne = -1;
+    memcpy(terminator, &minusOne, 4);
+    EXPECT_EQ(memcmp(&FunctionTable[16], terminator, 56), 0);
+}
+
+TEST_F(ExtenderTest, DescribeRequest)
+{
+    FunctionTableEntry record;
+    memset(&record, 0xCC, sizeof record);
+    const FunctionTableEntry untouched = record;
+    auto describe = [&](int32_t index, void* target) {
+        return ZELExtender2(nullptr, 0, &host, -2, HostCompleteRequest, &host.block, 0, target, index, nullptr);
+    };
+    EXPECT_EQ(describe(16, &record), 0);
+    EXPECT_EQ(describe(17, &record), 0);
+    EXPECT_EQ(describe(-1, &record), 0);
+    EXPECT_EQ(describe(1000000, &record), 0);
+    EXPECT_EQ(memcmp(&record, &untouched, sizeof record), 0);
+    EXPECT_EQ(describe(0, nullptr), 1);
+    EXPECT_EQ(describe(0, &record), 1);
+    EXPECT_EQ(record.RequestNumber, 1);
+    EXPECT_EQ(record.NameLength, 10);
+    EXPECT_STREQ(record.Name, "wtsversion");
+    EXPECT_EQ(host.completion.calls, 0);
+    EXPECT_EQ(HostReadTable(host, ext).size(), 16u);
+}
+
+TEST_F(ExtenderTest, QueryAndVersion)
+{
+    const int32_t noFour[] = {1, 2, 3};
+    const int32_t withFour[] = {3, 4};
+    EXPECT_EQ(ZELExtenderQuery(2, const_cast<int32_t*>(noFour), 3), -1);
+    EXPECT_EQ(ZELExtenderQuery(2, const_cast<int32_t*>(withFour), 2), 4);
+    EXPECT_EQ(ZELExtenderQuery(0x10002, const_cast<int32_t*>(withFour), 2), 4);  // low 16 bits count
+    EXPECT_EQ(ZELExtenderQuery(2, const_cast<int32_t*>(withFour), 0), -1);
+    EXPECT_EQ(ZELExtenderQuery(2, nullptr, 5), -1);
+    char title[8];
+    memset(title, 'x', sizeof title);
+    EXPECT_EQ(ZELExtenderQuery(1, title, 4), 44003);
+    EXPECT_STREQ(title, "Vel");
+    EXPECT_EQ(ZELExtenderQuery(1, title, sizeof title), 44003);
+    EXPECT_STREQ(title, "Velquor");
+    EXPECT_EQ(ZELExtenderQuery(1, nullptr, 4), 44003);
+    EXPECT_EQ(ZELExtenderQuery(3, title, 4), 0);
+    EXPECT_EQ(ZELExVersion(0), 44003);
+    EXPECT_EQ(ZELExVersion(1), 0);
+    EXPECT_EQ(ZELExVersion(3), 1);
+    EXPECT_EQ(ZELExVersion(4), -1);
+    EXPECT_EQ(ZELExVersion(-1), -1);
+}
+
+TEST_F(ExtenderTest, RoutingBeforeAndAfterBinding)
+{
+    // Unbound: only 1, 2, 3 and 16 work; every other number of 0 or above is 102.
+    EXPECT_EQ(Call(1).value.integer, 44003);
+    for (int32_t request : {0, 4, 15, 17, 1000}) {
+        Completion c = Call(request);
+        EXPECT_EQ(c.status, -1);
+        EXPECT_EQ(c.value.text, Message(102)) << request;
+    }
+    EXPECT_EQ(Call(-4).value.text, Message(901));
+    EXPECT_EQ(Call(0x1FFFC).value.text, Message(901));  // low 16 bits: -4
+
+    int32_t result;
+    EXPECT_EQ(Initialise(&result), "");
+    EXPECT_EQ(result, 16);
+    for (int32_t request : {0, 17, -4, -100}) {
+        Completion c = Call(request);
+        EXPECT_EQ(c.status, -1);
+        EXPECT_EQ(c.value.text, Message(901)) << request;
+    }
+    EXPECT_EQ(Call(0x10001).value.integer, 44003);  // low 16 bits: 1
+}
+
+TEST_F(ExtenderTest, HandlersStillToComeAnswerNotYetImplemented)
+{
+    Initialise();
+    for (int32_t request = 4; request <= 15; ++request) {
+        Completion c = Call(request, {"", "", "", "", "", "", ""});
+        EXPECT_EQ(c.status, -1);
+        EXPECT_EQ(c.value.text, "902: Velquor: Function not yet implemented") << request;
+    }
+}
+
+TEST_F(ExtenderTest, CompletionResultIsTheRequestResult)
+{
+    host.completionResult = 12345;
+    EXPECT_EQ(HostCall(host, ext, 1, {}), 12345);
+    EXPECT_EQ(HostCall(host, ext, 3, {"x"}), 12345);  // a failing request too
+    EXPECT_EQ(host.completion.status, -1);
+    EXPECT_EQ(host.completion.value.text, Message(100));
+}
+
+TEST_F(ExtenderTest, NullArgumentArrayMeansEveryArgumentAbsent)
+{
+    HostVariable result;
+    memset(&result, 0, sizeof result);
+    EXPECT_EQ(ZELExtender2(nullptr, 0, &host, 1, HostCompleteRequest, &host.block, 0, nullptr, 0, &result),
+              host.completionResult);
+    EXPECT_EQ(host.completion.value.integer, 44003);
+}
+
+TEST_F(ExtenderTest, InitialisationNeedsHostVersion1006)
+{
+    Host old(1005);
+    char message[100] = "";
+    EXPECT_EQ(ZELExtender2(nullptr, 0, &old, -1, HostCompleteRequest, &old.block, 0, message, 0, nullptr), -1);
+    EXPECT_STREQ(message, "Need newer version of ZEL DLL");
+    EXPECT_EQ(ZELExtender2(nullptr, 0, &old, -1, HostCompleteRequest, &old.block, 0, nullptr, 0, nullptr), -1);
+    EXPECT_EQ(ServicesBound, 0u);
+    EXPECT_EQ(old.completion.calls, 0);
+}
+
+TEST_F(ExtenderTest, EachMissingRequiredEntryPointIsNamed)
+{
+    const char* const required[] = {"WTSOpenServerA", "WTSCloseServer", "WTSEnumerateSessionsA",
+                                    "WTSEnumerateProcessesA", "WTSFreeMemory", "WTSDisconnectSession",
+                                    "WTSLogoffSession", "WTSTerminateProcess", "WTSSendMessageA",
+                                    "WTSQuerySessionInformationA", "WTSWaitSystemEvent", "WTSShutdownSystem"};
+    for (const char* name : required) {
+        missingEntries = {name, "WTSShutdownSystem"};  // the first in table order is named
+        int32_t result;
+        EXPECT_EQ(Initialise(&result),
+                  std::string("Unable to initialize Velquor: ") + name + "() not found in WTSAPI32.DLL");
+        EXPECT_EQ(result, -1);
+        EXPECT_EQ(ServicesBound, 0u);
+    }
+    missingEntries.clear();
+    int32_t result;
+    EXPECT_EQ(Initialise(&result), "");  // a repeated initialisation repeats everything
+    EXPECT_EQ(result, 16);
+    EXPECT_EQ(ServicesBound, 1u);
+}
+
+TEST_F(ExtenderTest, OptionalEntryPoints)
+{
+    missingEntries = {"WTSOpenServerExA", "WTSGetActiveConsoleSessionId"};
+    EXPECT_EQ(Initialise(), "");
+    EXPECT_EQ(ServicesBound, 1u);
+    EXPECT_EQ(Bound.WTSOpenServerExA, nullptr);
+    EXPECT_EQ(Bound.WTSFreeMemoryExA, nullptr);  // not looked up without the first
+    EXPECT_EQ(Bound.WTSEnumerateSessionsExA, nullptr);
+    EXPECT_EQ(Bound.WTSGetActiveConsoleSessionId, nullptr);
+    EXPECT_NE(Bound.WTSOpenServerA, nullptr);
+
+    missingEntries = {"WTSFreeMemoryExA"};
+    EXPECT_EQ(Initialise(), "");
+    EXPECT_NE(Bound.WTSOpenServerExA, nullptr);
+    EXPECT_EQ(Bound.WTSEnumerateSessionsExA, nullptr);
+    EXPECT_EQ(Bound.WTSEnumerateProcessesExA, nullptr);
+
+    missingEntries.clear();
+    EXPECT_EQ(Initialise(), "");
+    EXPECT_NE(Bound.WTSEnumerateSessionsExA, nullptr);
+    EXPECT_NE(Bound.WTSEnumerateProcessesExA, nullptr);
+}
+
+TEST_F(ExtenderTest, MissingTerminalServicesLibrary)
+{
+    missingLibraries.insert("WTSAPI32.DLL");
+    int32_t result;
+    EXPECT_EQ(Initialise(&result), "");  // product absent: not an error
+    EXPECT_EQ(result, 16);
+    EXPECT_EQ(ServicesBound, 0u);
+    EXPECT_EQ(Bound.ProcessIdToSessionId, nullptr);  // not looked up when unbound
+    EXPECT_EQ(Call(3).value.integer, 0);
+    EXPECT_EQ(Call(3, {"1"}).value.integer, 0);
+    EXPECT_EQ(Call(13).value.text, Message(102));
+
+    productPresent = TRUE;
+    EXPECT_EQ(Initialise(&result), "Unable to initialize Velquor: Unable to load WTSAPI32.DLL");
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(ProductPresent, 1u);
+}
+
+TEST_F(ExtenderTest, KernelAndWindowStationFailures)
+{
+    missingLibraries.insert("KERNEL32.DLL");
+    EXPECT_EQ(Initialise(), "Unable to initialize Velquor: Unable to load KERNEL32.DLL");
+    missingLibraries.erase("KERNEL32.DLL");
+
+    missingEntries = {"GetTempPathA"};
+    EXPECT_EQ(Initialise(), "Unable to initialize Velquor: GetTempPathA() not found in KERNEL32.DLL");
+
+    missingEntries = {"ProcessIdToSessionId"};
+    EXPECT_EQ(Initialise(), "Unable to initialize Velquor: ProcessIdToSessionId() not found in KERNEL32.DLL");
+    PlatformInfo.VersionInfo.dwMajorVersion = 4;  // not required before version 5
+    EXPECT_EQ(Initialise(), "");
+    xPlatformAttach(&PlatformInfo, GetModuleHandleA(nullptr), DLL_PROCESS_ATTACH);
+
+    missingEntries = {"WinStationQueryInformationW"};
+    EXPECT_EQ(Initialise(), "Unable to initialize Velquor: WinStationQueryInformationW() not found in WINSTA.DLL");
+    missingLibraries.insert("WINSTA.DLL");
+    EXPECT_EQ(Initialise(), "");  // without the library the entry point is not needed
+    EXPECT_EQ(Bound.WinStationQueryInformationW, nullptr);
+}
+
+TEST_F(ExtenderTest, TemporaryPath)
+{
+    EXPECT_EQ(Initialise(), "");
+    char expected[MAX_PATH];
+    GetTempPathA(MAX_PATH, expected);
+    EXPECT_STREQ(TempPath, expected);
+}
+
+TEST_F(ExtenderTest, AddOnFlagsAndTermination)
+{
+    Initialise();
+    for (const char* selector : {"0", "1", "2", "3", ""})
+        EXPECT_EQ(Call(16, {selector}).value.integer, 0) << selector;
+    for (const char* bad : {"4", "-1", "x"})
+        EXPECT_EQ(Call(16, {bad}).value.text, Message(100)) << bad;
+
+    missingLibraries = {"APSDK.DLL"};
+    EXPECT_EQ(Initialise(), "");  // the add-on's libraries only need to load
+    EXPECT_EQ(Call(16, {"0"}).value.integer, 1);
+    EXPECT_EQ(Call(16, {"1"}).value.integer, 0);
+    EXPECT_EQ(Call(16, {"2"}).value.integer, 1);
+    EXPECT_EQ(Call(16, {"3"}).value.integer, 0);
+
+    freed.clear();
+    HostVariable unused;
+    EXPECT_EQ(ZELExtender2(nullptr, 0, &host, -3, HostCompleteRequest, &host.block, 0, nullptr, 0, &unused), 1);
+    ASSERT_EQ(freed.size(), 5u);  // KERNEL32, WTSAPI32, WINSTA, WFAPI, CTXSMCAPI in this order
+    for (const std::string& path : freed)
+        EXPECT_NE(path, "");
+    EXPECT_EQ(ServicesBound, 1u);   // termination clears no flag
+    EXPECT_EQ(SmcapiLoaded, 1u);
+}
+
+TEST_F(ExtenderTest, SimpleScriptFunctions)
+{
+    EXPECT_EQ(Call(1, {""}).value.integer, 44003);
+    EXPECT_EQ(Call(1, {"2"}).value.text, "44003.0.0.1");
+    EXPECT_EQ(Call(1, {"4"}).value.text, Message(100));
+    EXPECT_EQ(Call(1, {"a"}).value.text, Message(100));
+    EXPECT_EQ(Call(3, {"3"}).value.text, Message(100));
+    EXPECT_EQ(Call(3, {"2"}).value.integer, 0);
+
+    Completion c = Call(2, {"105"});
+    EXPECT_EQ(c.status, 0);
+    EXPECT_EQ(c.value.text, "105: Velquor: Invalid process identifier value");
+    for (const char* empty : {"abc", "0", "", "5"}) {
+        c = Call(2, {empty});
+        EXPECT_EQ(c.status, 0);
+        EXPECT_EQ(c.value.text, "") << empty;
+    }
+    EXPECT_EQ(Call(2, {" +901"}).value.text, Message(901));
+}
