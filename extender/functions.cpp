@@ -5,6 +5,7 @@
 #include "extender/binding.h"
 #include "extender/entry.h"
 #include "extender/request.h"
+#include "include/velquor.h"
 #include "support/format.h"
 #include "support/platform.h"
 #include "support/strings.h"
@@ -67,23 +68,143 @@ int WtsIsCitrixEnabled(Request& r)
     return xCompleteInteger(r, int32_t(answers[selector]));
 }
 
+// A session id where the empty text means the caller's own session.
+bool SessionArg(const char* text, int32_t* value) { return xNumberArg(text, -1, value); }
+
+// A required number whose empty text is refused too.
+bool RequiredNumber(const char* text, int32_t* value)
+{
+    return text && *text && xNumberArg(text, 0, value);
+}
+
+// Ends the request with `value` when `result` is success, else with the error.
+int IntegerOrError(Request& r, LONG result, int32_t value)
+{
+    return result == QRVTS_OK ? xCompleteInteger(r, value) : xFailRequest(r, int(result));
+}
+
+int WtsProcIdToSessId(Request& r)
+{
+    const char* text = r.Args[0] ? r.Args[0] : "";
+    if (!IsIntegerText(text))
+        return xFailRequest(r, 105);
+    DWORD session = 0;
+    LONG result = QRVTS_ProcessIdToSessionId(DWORD(ParseInteger(text)), &session);
+    return IntegerOrError(r, result, int32_t(session));
+}
+
+typedef LONG(QRVTS_CALL* SessionAction)(LPCSTR, DWORD, BOOL);
+
+int OnSession(Request& r, SessionAction action)
+{
+    int32_t session, wait;
+    if (!SessionArg(r.Args[1], &session))
+        return xFailRequest(r, 108);
+    if (!xFlagArg(r.Args[2], &wait))
+        return xFailRequest(r, 900);
+    return IntegerOrError(r, action(r.Args[0], DWORD(session), wait), 1);
+}
+
+int WtsDisconnectSession(Request& r) { return OnSession(r, QRVTS_DisconnectSession); }
+int WtsLogoffSession(Request& r) { return OnSession(r, QRVTS_LogoffSession); }
+
+int WtsTerminateProcess(Request& r)
+{
+    int32_t process, exitCode;
+    if (!RequiredNumber(r.Args[1], &process))
+        return xFailRequest(r, 105);
+    if (!xNumberArg(r.Args[2], 0, &exitCode))
+        return xFailRequest(r, 112);
+    return IntegerOrError(r, QRVTS_TerminateProcess(r.Args[0], DWORD(process), DWORD(exitCode)), 1);
+}
+
+int WtsSendMessage(Request& r)
+{
+    int32_t session, style, timeout, wait;
+    if (!RequiredNumber(r.Args[1], &session))
+        return xFailRequest(r, 108);
+    if (!xNumberArg(r.Args[4], 0, &style))
+        return xFailRequest(r, 114);
+    if (!xNumberArg(r.Args[5], 0, &timeout))
+        return xFailRequest(r, 115);
+    if (!xFlagArg(r.Args[6], &wait))
+        return xFailRequest(r, 900);
+    DWORD response = 0;
+    LONG result = QRVTS_SendMessage(r.Args[0], DWORD(session), r.Args[2], r.Args[3], DWORD(style),
+                                    DWORD(timeout), wait, &response);
+    return IntegerOrError(r, result, int32_t(response));
+}
+
+int WtsWaitSystemEvent(Request& r)
+{
+    int32_t mask;
+    if (!RequiredNumber(r.Args[1], &mask))
+        return xFailRequest(r, 118);
+    DWORD events = 0;
+    return IntegerOrError(r, QRVTS_WaitSystemEvent(r.Args[0], DWORD(mask), &events), int32_t(events));
+}
+
+int WtsGetActiveConsoleSessId(Request& r)
+{
+    DWORD session = 0;
+    return IntegerOrError(r, QRVTS_GetActiveConsoleSessionId(&session), int32_t(session));
+}
+
+int WtsShutdownSystem(Request& r)
+{
+    int32_t flags;
+    if (!xNumberArg(r.Args[1], 0, &flags))
+        return xFailRequest(r, 108);
+    return IntegerOrError(r, QRVTS_ShutdownSystem(r.Args[0], DWORD(flags)), 1);
+}
+
+// Queries one information class directly and discards what it reads.
+void QueryClass(const char* server, DWORD session, int infoClass)
+{
+    HANDLE handle = nullptr;
+    if (QRVTS_OpenServer(server, &handle) != QRVTS_OK)
+        return;
+    LPSTR buffer = nullptr;
+    DWORD bytes = 0;
+    if (Bound.WTSQuerySessionInformationA)
+        Bound.WTSQuerySessionInformationA(handle, session, infoClass, &buffer, &bytes);
+    if (Bound.WTSFreeMemory)
+        Bound.WTSFreeMemory(buffer);
+    buffer = nullptr;
+    bytes = 0;
+    QRVTS_CloseServer(handle);
+}
+
+int WtsTest(Request& r)
+{
+    int32_t session, infoClass;
+    if (!xNumberArg(r.Args[1], 0, &session))
+        return xFailRequest(r, 108);
+    if (!xNumberArg(r.Args[2], 0, &infoClass) || infoClass < -1 || infoClass > 16)
+        return xFailRequest(r, 100);
+    const int first = infoClass < 0 ? 0 : infoClass, last = infoClass < 0 ? 16 : infoClass;
+    for (int c = first; c <= last; ++c)
+        QueryClass(r.Args[0], DWORD(session), c);
+    return xCompleteInteger(r, 1);
+}
+
 }  // namespace
 
 const ScriptHandler ScriptHandlers[16] = {
     WtsVersion,         // 1 wtsversion
     WtsLastErrMsg,      // 2 wtslasterrmsg
     WtsIsTsEnabled,     // 3 wtsistsenabled
-    NotYetImplemented,  // 4 wtsprocidtosessid
+    WtsProcIdToSessId,  // 4 wtsprocidtosessid
     NotYetImplemented,  // 5 wtsenumsessions
     NotYetImplemented,  // 6 wtsenumprocesses
-    NotYetImplemented,  // 7 wtsdisconnectsession
-    NotYetImplemented,  // 8 wtslogoffsession
-    NotYetImplemented,  // 9 wtsterminateprocess
-    NotYetImplemented,  // 10 wtssendmessage
+    WtsDisconnectSession,  // 7 wtsdisconnectsession
+    WtsLogoffSession,   // 8 wtslogoffsession
+    WtsTerminateProcess,  // 9 wtsterminateprocess
+    WtsSendMessage,     // 10 wtssendmessage
     NotYetImplemented,  // 11 wtsquerysessioninfo
-    NotYetImplemented,  // 12 wtswaitsystemevent
-    NotYetImplemented,  // 13 wtsgetactiveconsolesessid
-    NotYetImplemented,  // 14 wtsshutdownsystem
-    NotYetImplemented,  // 15 wtstest
+    WtsWaitSystemEvent, // 12 wtswaitsystemevent
+    WtsGetActiveConsoleSessId,  // 13 wtsgetactiveconsolesessid
+    WtsShutdownSystem,  // 14 wtsshutdownsystem
+    WtsTest,            // 15 wtstest
     WtsIsCitrixEnabled, // 16 wtsiscitrixenabled
 };

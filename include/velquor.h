@@ -14,6 +14,39 @@ extern "C" {
 
 #define QRVTS_CALL __stdcall
 
+/* Result codes: 0 for success, otherwise the extender error number whose
+ * text the library's string table holds. */
+#define QRVTS_OK 0
+#define QRVTS_OUT_OF_MEMORY 101
+#define QRVTS_OPEN_SERVER_FAILED 103
+#define QRVTS_SESSION_ID_FAILED 104
+#define QRVTS_ENUM_SESSIONS_FAILED 106
+#define QRVTS_ENUM_PROCESSES_FAILED 107
+#define QRVTS_DISCONNECT_FAILED 109
+#define QRVTS_LOGOFF_FAILED 110
+#define QRVTS_TERMINATE_FAILED 111
+#define QRVTS_SEND_MESSAGE_FAILED 113
+#define QRVTS_WAIT_FAILED 117
+#define QRVTS_SHUTDOWN_FAILED 119
+#define QRVTS_INVALID_PARAMETER 900
+#define QRVTS_BUFFER_TOO_SMALL 906
+#define QRVTS_NOT_AVAILABLE 907
+
+/* Server handles and session actions. A null or empty server name is the
+ * local server. Every failure of the platform is recorded as the last error. */
+LONG QRVTS_CALL QRVTS_OpenServer(LPCSTR serverName, HANDLE* handle);
+LONG QRVTS_CALL QRVTS_CloseServer(HANDLE handle);
+void QRVTS_CALL QRVTS_FreeBuffer(void* buffer);
+LONG QRVTS_CALL QRVTS_ProcessIdToSessionId(DWORD processId, DWORD* sessionId);
+LONG QRVTS_CALL QRVTS_DisconnectSession(LPCSTR serverName, DWORD sessionId, BOOL wait);
+LONG QRVTS_CALL QRVTS_LogoffSession(LPCSTR serverName, DWORD sessionId, BOOL wait);
+LONG QRVTS_CALL QRVTS_TerminateProcess(LPCSTR serverName, DWORD processId, DWORD exitCode);
+LONG QRVTS_CALL QRVTS_SendMessage(LPCSTR serverName, DWORD sessionId, LPCSTR title, LPCSTR message, DWORD style,
+                                  DWORD timeout, BOOL wait, DWORD* response);
+LONG QRVTS_CALL QRVTS_WaitSystemEvent(LPCSTR serverName, DWORD eventMask, DWORD* eventFlags);
+LONG QRVTS_CALL QRVTS_GetActiveConsoleSessionId(DWORD* sessionId);
+LONG QRVTS_CALL QRVTS_ShutdownSystem(LPCSTR serverName, DWORD flags);
+
 /* Terminal Services presence. */
 BOOL QRVTS_CALL QRVTS_ValidateProductSuite(LPCSTR suiteName);
 BOOL QRVTS_CALL QRVTS_IsTerminalServiceProductPresent(void);

@@ -231,7 +231,7 @@ TEST_F(ExtenderTest, RoutingBeforeAndAfterBinding)
 TEST_F(ExtenderTest, HandlersStillToComeAnswerNotYetImplemented)
 {
     Initialise();
-    for (int32_t request = 4; request <= 15; ++request) {
+    for (int32_t request : {5, 6, 11}) {
         Completion c = Call(request, {"", "", "", "", "", "", ""});
         EXPECT_EQ(c.status, -1);
         EXPECT_EQ(c.value.text, "902: Velquor: Function not yet implemented") << request;

@@ -90,6 +90,6 @@ TEST_F(Integration, NoTerminalServicesLibrary)
     EXPECT_EQ(Call(3).value.integer, 0);
     EXPECT_EQ(Call(3, {"1"}).value.integer, 0);
     for (int32_t request = 4; request <= 15; ++request)
-        EXPECT_EQ(Call(request, {"", "", ""}).value.text, Message(102)) << request;
+        EXPECT_EQ(Call(request, {"", "", "", "", "", "", ""}).value.text, Message(102)) << request;
     EXPECT_EQ(Call(2, {"102"}).value.text, "102: Velquor: Terminal Services are not enabled");
 }

@@ -1,0 +1,179 @@
+// Server handles and the single-action operations of the terminal server.
+#include <cstdlib>
+#include <cstring>
+
+#include "extender/binding.h"
+#include "include/velquor.h"
+#include "support/errors.h"
+#include "support/format.h"
+
+namespace {
+
+const size_t kServerNameLimit = 255;
+
+// Opens the server, runs `action` on the handle and closes it again. A
+// failed action is recorded with the error read before the handle closes.
+template <class Action>
+LONG OnServer(LPCSTR server, LONG failure, const char* place, Action action)
+{
+    HANDLE handle = nullptr;
+    LONG result = QRVTS_OpenServer(server, &handle);
+    if (result != QRVTS_OK)
+        return result;
+    if (!action(handle)) {
+        const DWORD error = GetLastError();
+        QRVTS_CloseServer(handle);
+        xRecordLastError(error, place);
+        return failure;
+    }
+    QRVTS_CloseServer(handle);
+    return QRVTS_OK;
+}
+
+}  // namespace
+
+extern "C" LONG QRVTS_CALL QRVTS_OpenServer(LPCSTR serverName, HANDLE* handle)
+{
+    if (!handle)
+        return QRVTS_INVALID_PARAMETER;
+    if (!serverName || !*serverName) {
+        *handle = nullptr;  // the local server
+        return QRVTS_OK;
+    }
+    if (strlen(serverName) > kServerNameLimit)
+        return QRVTS_BUFFER_TOO_SMALL;
+    WTSOpenServerAFn open = Bound.WTSOpenServerExA ? Bound.WTSOpenServerExA : Bound.WTSOpenServerA;
+    if (!open)
+        return QRVTS_NOT_AVAILABLE;
+    char copy[kServerNameLimit + 1];
+    strcpy(copy, serverName);
+    *handle = open(copy);
+    if (!*handle) {
+        xRecordLastError(GetLastError(), "WTSOpenServerAX() : QRVTS_OpenServer()");
+        return QRVTS_OPEN_SERVER_FAILED;
+    }
+    return QRVTS_OK;
+}
+
+extern "C" LONG QRVTS_CALL QRVTS_CloseServer(HANDLE handle)
+{
+    if (handle && Bound.WTSCloseServer)
+        Bound.WTSCloseServer(handle);
+    return 0;
+}
+
+extern "C" void QRVTS_CALL QRVTS_FreeBuffer(void* buffer) { free(buffer); }
+
+extern "C" LONG QRVTS_CALL QRVTS_ProcessIdToSessionId(DWORD processId, DWORD* sessionId)
+{
+    if (!Bound.ProcessIdToSessionId)
+        return QRVTS_NOT_AVAILABLE;
+    if (!sessionId)
+        return QRVTS_INVALID_PARAMETER;
+    if (!Bound.ProcessIdToSessionId(processId, sessionId)) {
+        xRecordLastError(GetLastError(), "ProcessIdToSessionIdX() : QRVTS_ProcessIdtoSessionId()");
+        return QRVTS_SESSION_ID_FAILED;
+    }
+    return QRVTS_OK;
+}
+
+extern "C" LONG QRVTS_CALL QRVTS_DisconnectSession(LPCSTR serverName, DWORD sessionId, BOOL wait)
+{
+    if (!Bound.WTSDisconnectSession)
+        return QRVTS_NOT_AVAILABLE;
+    return OnServer(serverName, QRVTS_DISCONNECT_FAILED, "WTSDisconnectSessionX() : QRVTS_DisconnectSession()",
+                    [&](HANDLE h) { return Bound.WTSDisconnectSession(h, sessionId, wait); });
+}
+
+extern "C" LONG QRVTS_CALL QRVTS_LogoffSession(LPCSTR serverName, DWORD sessionId, BOOL wait)
+{
+    if (!Bound.WTSLogoffSession)
+        return QRVTS_NOT_AVAILABLE;
+    return OnServer(serverName, QRVTS_LOGOFF_FAILED, "WTSLogoffSessionX() : QRVTS_LogoffSession()",
+                    [&](HANDLE h) { return Bound.WTSLogoffSession(h, sessionId, wait); });
+}
+
+extern "C" LONG QRVTS_CALL QRVTS_TerminateProcess(LPCSTR serverName, DWORD processId, DWORD exitCode)
+{
+    if (!Bound.WTSTerminateProcess)
+        return QRVTS_NOT_AVAILABLE;
+    return OnServer(serverName, QRVTS_TERMINATE_FAILED, "WTSTerminateProcessX() : QRVTS_TerminateProcess()",
+                    [&](HANDLE h) { return Bound.WTSTerminateProcess(h, processId, exitCode); });
+}
+
+extern "C" LONG QRVTS_CALL QRVTS_WaitSystemEvent(LPCSTR serverName, DWORD eventMask, DWORD* eventFlags)
+{
+    if (!eventFlags)
+        return QRVTS_INVALID_PARAMETER;
+    if (!Bound.WTSWaitSystemEvent)
+        return QRVTS_NOT_AVAILABLE;
+    return OnServer(serverName, QRVTS_WAIT_FAILED, "WTSWaitSystemEventX() : QRVTS_WaitSystemEvent()",
+                    [&](HANDLE h) { return Bound.WTSWaitSystemEvent(h, eventMask, eventFlags); });
+}
+
+extern "C" LONG QRVTS_CALL QRVTS_ShutdownSystem(LPCSTR serverName, DWORD flags)
+{
+    if (flags == 0)
+        return QRVTS_INVALID_PARAMETER;
+    if (!Bound.WTSShutdownSystem)
+        return QRVTS_NOT_AVAILABLE;
+    return OnServer(serverName, QRVTS_SHUTDOWN_FAILED, "WTSShutdownSystemX() : QRVTS_ShutdownSystem()",
+                    [&](HANDLE h) { return Bound.WTSShutdownSystem(h, flags); });
+}
+
+extern "C" LONG QRVTS_CALL QRVTS_GetActiveConsoleSessionId(DWORD* sessionId)
+{
+    if (!sessionId)
+        return QRVTS_INVALID_PARAMETER;
+    // A system without the service has its console in session 0.
+    *sessionId = Bound.WTSGetActiveConsoleSessionId ? Bound.WTSGetActiveConsoleSessionId() : 0;
+    return QRVTS_OK;
+}
+
+namespace {
+
+const char kCopyFailed[] = "xAllocPrintf() {returned NULL pointer} : QRVTS_SendMessage()";
+
+struct MessageCopies {
+    char* title = nullptr;
+    char* message = nullptr;
+    ~MessageCopies()
+    {
+        free(title);
+        free(message);
+    }
+};
+
+}  // namespace
+
+extern "C" LONG QRVTS_CALL QRVTS_SendMessage(LPCSTR serverName, DWORD sessionId, LPCSTR title, LPCSTR message,
+                                             DWORD style, DWORD timeout, BOOL wait, DWORD* response)
+{
+    if (!response)
+        return QRVTS_INVALID_PARAMETER;
+    if (!Bound.WTSSendMessageA)
+        return QRVTS_NOT_AVAILABLE;
+    HANDLE handle = nullptr;
+    LONG result = QRVTS_OpenServer(serverName, &handle);
+    if (result != QRVTS_OK)
+        return result;
+    MessageCopies copies;
+    xAllocPrintf(&copies.title, "%s", title ? title : "");
+    if (copies.title)
+        xAllocPrintf(&copies.message, "%s", message ? message : "");
+    if (!copies.title || !copies.message) {
+        QRVTS_CloseServer(handle);
+        xRecordLastError(0, kCopyFailed);
+        return QRVTS_OUT_OF_MEMORY;
+    }
+    const DWORD titleLength = DWORD(lstrlenA(copies.title)), messageLength = DWORD(lstrlenA(copies.message));
+    if (!Bound.WTSSendMessageA(handle, sessionId, copies.title, titleLength, copies.message, messageLength, style,
+                               timeout, response, wait)) {
+        const DWORD error = GetLastError();
+        QRVTS_CloseServer(handle);
+        xRecordLastError(error, "WTSSendMessageAX() : QRVTS_SendMessage()");
+        return QRVTS_SEND_MESSAGE_FAILED;
+    }
+    QRVTS_CloseServer(handle);
+    return QRVTS_OK;
+}

@@ -1,0 +1,114 @@
+#include "support/errors.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "extender/interp.h"
+#include "extender/request.h"
+#include "support/format.h"
+#include "support/procaddr.h"
+
+ShellSeam Shell = {::LoadLibraryA, ::GetProcAddress, ::FreeLibrary};
+
+namespace {
+
+typedef HRESULT(WINAPI* SHGetFolderPathAFn)(HWND, int, HANDLE, DWORD, LPSTR);
+const int kAppData = 26;  // CSIDL_APPDATA
+
+bool Missing(const char* text) { return !text || !*text; }
+
+// The application-data folder through the shell, or the empty text.
+void ApplicationDataFolder(char* buffer)
+{
+    buffer[0] = '\0';
+    HMODULE shell32 = Shell.LoadLibraryA("SHELL32.DLL");
+    HMODULE shfolder = nullptr;
+    FARPROC entry = shell32 ? Shell.GetProcAddress(shell32, "SHGetFolderPathA") : nullptr;
+    if (!entry) {
+        shfolder = Shell.LoadLibraryA("SHFOLDER.DLL");
+        entry = shfolder ? Shell.GetProcAddress(shfolder, "SHGetFolderPathA") : nullptr;
+    }
+    if (entry && FAILED(xProcAs<SHGetFolderPathAFn>(entry)(nullptr, kAppData, nullptr, 0, buffer)))
+        buffer[0] = '\0';
+    if (shell32)
+        Shell.FreeLibrary(shell32);
+    if (shfolder)
+        Shell.FreeLibrary(shfolder);
+}
+
+bool EndsInSeparator(char* text)
+{
+    char* end = text;
+    while (*end)
+        end = CharNextA(end);
+    return *CharPrevA(text, end) == '\\';
+}
+
+// Appends `text` when it fits in `size` characters with the terminator.
+bool Append(char* buffer, int size, const char* text)
+{
+    const size_t used = strlen(buffer), more = strlen(text);
+    if (used + more >= size_t(size))
+        return false;
+    memcpy(buffer + used, text, more + 1);
+    return true;
+}
+
+bool MakeFolder(const char* path)
+{
+    return CreateDirectoryA(path, nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+}  // namespace
+
+int xGetSettingsFolder(char* buffer, int size)
+{
+    ApplicationDataFolder(buffer);
+    if (!buffer[0] && GetWindowsDirectoryA(buffer, UINT(size)) >= UINT(size))
+        buffer[0] = '\0';
+    if (buffer[0] && !EndsInSeparator(buffer) && !Append(buffer, size, "\\"))
+        return 0;
+    if (!Append(buffer, size, "Tavrik") || !MakeFolder(buffer))
+        return 0;
+    return Append(buffer, size, "\\Settings") && MakeFolder(buffer) ? 1 : 0;
+}
+
+BOOL xWriteSetting(const char* section, const char* key, const char* value, const char* fileName)
+{
+    char path[MAX_PATH];
+    if (!xGetSettingsFolder(path, MAX_PATH))
+        return FALSE;
+    if (!Append(path, MAX_PATH, "\\") || !Append(path, MAX_PATH, fileName))
+        return FALSE;  // the whole path must fit: nothing is written elsewhere
+    return WritePrivateProfileStringA(section, key, value, path);
+}
+
+int xRecordError(const char* fileName, const char* section, const char* key, const char* format, ...)
+{
+    if (Missing(fileName) || Missing(section) || Missing(key) || Missing(format))
+        return 0;
+    va_list args;
+    va_start(args, format);
+    const int n = xFormatLength(format, args);
+    char* text = static_cast<char*>(calloc(size_t(n) + 1, 1));
+    int count = 0;
+    if (text)
+        count = _vsnprintf(text, size_t(n) + 1, format, args);
+    va_end(args);
+    if (!text)
+        return 0;
+    text[n] = '\0';
+    HostServiceBlock* block = CurrentServiceBlock;
+    if (block && block->HostVersion >= kHostVersionLastErrorText && block->LastErrorTextService)
+        block->LastErrorTextService(block->HostContext, text);
+    const BOOL written = xWriteSetting(section, key, text, fileName);
+    free(text);
+    return written ? count : 0;
+}
+
+void xRecordLastError(DWORD code, const char* place)
+{
+    xRecordError("qrvtavrk.ini", "Velquor", "LastError", "%X \"%s\"", code, place);
+}

@@ -1,0 +1,28 @@
+// The last-error record: handed to the interpreter and kept in the per-user
+// settings file.
+#pragma once
+#include <windows.h>
+
+// How the shell library is reached for the application-data folder; tests
+// replace members to make it missing.
+struct ShellSeam {
+    HMODULE(WINAPI* LoadLibraryA)(LPCSTR);
+    FARPROC(WINAPI* GetProcAddress)(HMODULE, LPCSTR);
+    BOOL(WINAPI* FreeLibrary)(HMODULE);
+};
+extern ShellSeam Shell;
+
+// Formats the record with `format` and writes it under `key` of `section`
+// in `fileName` in the settings folder; tells the interpreter first when it
+// is recent enough. Returns the record's length when it was written, else 0.
+int xRecordError(const char* fileName, const char* section, const char* key, const char* format, ...);
+
+// The library's one record: `code` and the place of the failure.
+void xRecordLastError(DWORD code, const char* place);
+
+// Writes one value into `fileName` in the settings folder.
+BOOL xWriteSetting(const char* section, const char* key, const char* value, const char* fileName);
+
+// Finds (creating when needed) the per-user settings folder; 1 when `buffer`
+// holds its path.
+int xGetSettingsFolder(char* buffer, int size);
