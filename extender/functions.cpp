@@ -77,7 +77,8 @@ bool RequiredNumber(const char* text, int32_t* value)
     return text && *text && xNumberArg(text, 0, value);
 }
 
-// Ends the request with `value` when `result` is success, else with the error.
+// Ends the request with `value` when `result` is success, else with the
+// error. Callers compute `result` first: the value is an output of that call.
 int IntegerOrError(Request& r, LONG result, int32_t value)
 {
     return result == QRVTS_OK ? xCompleteInteger(r, value) : xFailRequest(r, int(result));
@@ -89,7 +90,7 @@ int WtsProcIdToSessId(Request& r)
     if (!IsIntegerText(text))
         return xFailRequest(r, 105);
     DWORD session = 0;
-    LONG result = QRVTS_ProcessIdToSessionId(DWORD(ParseInteger(text)), &session);
+    const LONG result = QRVTS_ProcessIdToSessionId(DWORD(ParseInteger(text)), &session);
     return IntegerOrError(r, result, int32_t(session));
 }
 
@@ -141,13 +142,15 @@ int WtsWaitSystemEvent(Request& r)
     if (!RequiredNumber(r.Args[1], &mask))
         return xFailRequest(r, 118);
     DWORD events = 0;
-    return IntegerOrError(r, QRVTS_WaitSystemEvent(r.Args[0], DWORD(mask), &events), int32_t(events));
+    const LONG result = QRVTS_WaitSystemEvent(r.Args[0], DWORD(mask), &events);
+    return IntegerOrError(r, result, int32_t(events));
 }
 
 int WtsGetActiveConsoleSessId(Request& r)
 {
     DWORD session = 0;
-    return IntegerOrError(r, QRVTS_GetActiveConsoleSessionId(&session), int32_t(session));
+    const LONG result = QRVTS_GetActiveConsoleSessionId(&session);
+    return IntegerOrError(r, result, int32_t(session));
 }
 
 int WtsShutdownSystem(Request& r)

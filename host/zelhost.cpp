@@ -1,7 +1,8 @@
 // zelhost: loads the extender as the interpreter does and calls one of its
 // script functions from the command line.
 //   zelhost [--extender PATH] --list
-//   zelhost [--extender PATH] FUNCTION [ARG...]     ("" passes an empty text)
+//   zelhost [--extender PATH] FUNCTION [ARG...]     ("" passes an empty text,
+//                                                    {pid} this host's process id)
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -57,7 +58,8 @@ void PrintValue(const Host& host, const Completion& c)
 int Usage()
 {
     fprintf(stderr, "usage: zelhost [--extender PATH] --list\n"
-                    "       zelhost [--extender PATH] FUNCTION [ARG...]\n");
+                    "       zelhost [--extender PATH] FUNCTION [ARG...]\n"
+                    "An argument {pid} stands for this host's process id.\n");
     return 2;
 }
 
@@ -97,10 +99,15 @@ int main(int argc, char** argv)
         fprintf(stderr, "zelhost: the extender has no function %s\n", argv[first]);
         return 2;
     }
-    std::vector<const char*> args(argv + first + 1, argv + argc);
+    const std::string pid = std::to_string(GetCurrentProcessId());
+    std::vector<const char*> args;
+    for (int i = first + 1; i < argc; ++i)
+        args.push_back(strcmp(argv[i], "{pid}") == 0 ? pid.c_str() : argv[i]);
     HostCall(host, ext, request, args);
     if (host.completion.status != 0) {
         fprintf(stderr, "%s\n", host.completion.value.text.c_str());
+        for (const std::string& text : host.lastErrorTexts)
+            fprintf(stderr, "last error: %s\n", text.c_str());
         return 1;
     }
     PrintValue(host, host.completion);

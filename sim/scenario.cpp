@@ -104,6 +104,8 @@ SimScenario Load()
             sc.servers.push_back(value);
         else if (section == "server" && key == "events")
             sc.eventFlags = Number(value);
+        else if (section == "server" && key == "closeerror")
+            sc.closeError = Number(value);
         else if (section == "server" && key == "current")
             sc.currentSession = Number(value);
         else if (section == "server" && key == "response")

@@ -35,6 +35,7 @@ struct SimScenario {
     std::vector<SimProcess> processes;
     DWORD currentSession = 1;  // the caller's own session (id 0xFFFFFFFF)
     DWORD eventFlags = 1;
+    DWORD closeError = 0;  // WTSCloseServer sets this last error when not 0
     DWORD response = 1;
 };
 

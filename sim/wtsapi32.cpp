@@ -144,7 +144,12 @@ extern "C" {
 HANDLE WINAPI WTSOpenServerA(LPSTR name) { return Open("WTSOpenServerA", name); }
 HANDLE WINAPI WTSOpenServerExA(LPSTR name) { return Open("WTSOpenServerExA", name); }
 
-void WINAPI WTSCloseServer(HANDLE h) { SimLog("WTSCloseServer %p", h); }
+void WINAPI WTSCloseServer(HANDLE h)
+{
+    SimLog("WTSCloseServer %p", h);
+    if (Scenario().closeError)
+        SetLastError(Scenario().closeError);
+}
 
 void WINAPI WTSFreeMemory(PVOID p)
 {

@@ -10,7 +10,7 @@
 #include "support/format.h"
 #include "support/procaddr.h"
 
-ShellSeam Shell = {::LoadLibraryA, ::GetProcAddress, ::FreeLibrary};
+ShellSeam ShellBinding = {::LoadLibraryA, ::GetProcAddress, ::FreeLibrary};
 
 namespace {
 
@@ -23,19 +23,19 @@ bool Missing(const char* text) { return !text || !*text; }
 void ApplicationDataFolder(char* buffer)
 {
     buffer[0] = '\0';
-    HMODULE shell32 = Shell.LoadLibraryA("SHELL32.DLL");
+    HMODULE shell32 = ShellBinding.LoadLibraryA("SHELL32.DLL");
     HMODULE shfolder = nullptr;
-    FARPROC entry = shell32 ? Shell.GetProcAddress(shell32, "SHGetFolderPathA") : nullptr;
+    FARPROC entry = shell32 ? ShellBinding.GetProcAddress(shell32, "SHGetFolderPathA") : nullptr;
     if (!entry) {
-        shfolder = Shell.LoadLibraryA("SHFOLDER.DLL");
-        entry = shfolder ? Shell.GetProcAddress(shfolder, "SHGetFolderPathA") : nullptr;
+        shfolder = ShellBinding.LoadLibraryA("SHFOLDER.DLL");
+        entry = shfolder ? ShellBinding.GetProcAddress(shfolder, "SHGetFolderPathA") : nullptr;
     }
     if (entry && FAILED(xProcAs<SHGetFolderPathAFn>(entry)(nullptr, kAppData, nullptr, 0, buffer)))
         buffer[0] = '\0';
     if (shell32)
-        Shell.FreeLibrary(shell32);
+        ShellBinding.FreeLibrary(shell32);
     if (shfolder)
-        Shell.FreeLibrary(shfolder);
+        ShellBinding.FreeLibrary(shfolder);
 }
 
 bool EndsInSeparator(char* text)

@@ -10,7 +10,7 @@ struct ShellSeam {
     FARPROC(WINAPI* GetProcAddress)(HMODULE, LPCSTR);
     BOOL(WINAPI* FreeLibrary)(HMODULE);
 };
-extern ShellSeam Shell;
+extern ShellSeam ShellBinding;
 
 // Formats the record with `format` and writes it under `key` of `section`
 // in `fileName` in the settings folder; tells the interpreter first when it

@@ -6,3 +6,6 @@ void FailCallocAt(int n);
 // Number of calloc calls since the last FailCallocAt or CountCallocs.
 int CallocsSoFar();
 void CountCallocs();
+// Blocks allocated by calloc and not yet freed, counted by programs that
+// also link with -Wl,--wrap=free.
+int OutstandingCallocs();

@@ -1,0 +1,236 @@
+// The session actions through the real DLL: the script functions through
+// the host, the exports directly, both against the simulator's call log and
+// the settings file.
+#include <windows.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "host/host.h"
+#include "include/velquor.h"
+#include "tests/settings.h"
+#include "tests/simlog.h"
+
+namespace {
+
+template <class Fn>
+Fn Export(HMODULE module, const char* name)
+{
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+class Actions : public ::testing::Test {
+protected:
+    Host host;
+    Extender ext;
+    SimCallLog log{::testing::UnitTest::GetInstance()->current_test_info()->name()};
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(ext.Load("velquor.dll"));
+        std::string message;
+        ASSERT_EQ(HostInitialise(host, ext, &message), 16) << message;
+        ClearLastErrorRecord();
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(log.OpenHandles(), 0);
+        EXPECT_EQ(log.OpenBuffers(), 0);
+    }
+    Completion Call(int32_t request, std::vector<const char*> args, Host* on = nullptr)
+    {
+        Host& h = on ? *on : host;
+        HostCall(h, ext, request, args);
+        return h.completion;
+    }
+    std::string Message(int number)
+    {
+        char text[300];
+        ext.LoadString(ext.module, UINT(number), text, sizeof text);
+        return text;
+    }
+    void ExpectError(const Completion& c, int number)
+    {
+        EXPECT_EQ(c.status, -1);
+        EXPECT_EQ(c.value.text, Message(number));
+    }
+    template <class Fn>
+    Fn Api(const char* name)
+    {
+        return Export<Fn>(ext.module, name);
+    }
+};
+
+}  // namespace
+
+TEST_F(Actions, DisconnectAndLogoffArguments)
+{
+    ExpectError(Call(7, {"", "x", "0"}), 108);
+    ExpectError(Call(7, {"", "3", "x"}), 900);
+    ExpectError(Call(8, {"", "3", "1 "}), 900);
+    EXPECT_TRUE(log.Calls("WTS").empty());  // nothing reached the platform
+
+    EXPECT_EQ(Call(7, {"", "", "5"}).value.integer, 1);
+    EXPECT_EQ(Call(8, {"alpha", "2", ""}).value.integer, 1);
+    EXPECT_EQ(Call(8, {nullptr, nullptr, nullptr}).value.integer, 1);
+    ASSERT_EQ(log.Calls("WTSDisconnectSession").size(), 1u);
+    EXPECT_EQ(log.Calls("WTSDisconnectSession")[0], "WTSDisconnectSession handle=00000000 session=4294967295 wait=1");
+    ASSERT_EQ(log.Calls("WTSLogoffSession").size(), 2u);
+    EXPECT_EQ(log.Calls("WTSLogoffSession")[0], "WTSLogoffSession handle=00005100 session=2 wait=0");
+    EXPECT_EQ(log.Calls("WTSLogoffSession")[1], "WTSLogoffSession handle=00000000 session=4294967295 wait=0");
+    EXPECT_EQ(log.Calls("WTSOpenServerExA").size(), 1u);
+}
+
+TEST_F(Actions, TerminateProcessArguments)
+{
+    ExpectError(Call(9, {"", ""}), 105);
+    ExpectError(Call(9, {"", nullptr}), 105);
+    ExpectError(Call(9, {"", "a"}), 105);
+    ExpectError(Call(9, {"", "12", "x"}), 112);
+    EXPECT_TRUE(log.Calls("WTS").empty());
+    EXPECT_EQ(Call(9, {"", "12", "3"}).value.integer, 1);
+    EXPECT_EQ(Call(9, {"", "13"}).value.integer, 1);
+    const auto calls = log.Calls("WTSTerminateProcess");
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0], "WTSTerminateProcess handle=00000000 process=12 exit=3");
+    EXPECT_EQ(calls[1], "WTSTerminateProcess handle=00000000 process=13 exit=0");
+}
+
+TEST_F(Actions, SendMessageArguments)
+{
+    ExpectError(Call(10, {"", "", "t", "m", "", "", ""}), 108);
+    ExpectError(Call(10, {"", "a", "t", "m", "", "", ""}), 108);
+    ExpectError(Call(10, {"", "2", "t", "m", "x", "", ""}), 114);
+    ExpectError(Call(10, {"", "2", "t", "m", "", "x", ""}), 115);
+    ExpectError(Call(10, {"", "2", "t", "m", "", "", "x"}), 900);
+    EXPECT_TRUE(log.Calls("WTS").empty());
+    EXPECT_EQ(Call(10, {"", "2", "Title", "Message", "", "", "3"}).value.integer, 6);  // the response
+    EXPECT_EQ(Call(10, {"alpha", "2", nullptr, nullptr, "64", "30", "0"}).value.integer, 6);
+    const auto calls = log.Calls("WTSSendMessageA");
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0], "WTSSendMessageA handle=00000000 session=2 title=[Title] 5 message=[Message] 7 style=0 "
+                        "timeout=0 wait=1");
+    EXPECT_EQ(calls[1], "WTSSendMessageA handle=00005100 session=2 title=[] 0 message=[] 0 style=64 timeout=30 "
+                        "wait=0");
+}
+
+TEST_F(Actions, WaitShutdownConsoleAndProcessSession)
+{
+    ExpectError(Call(12, {"", ""}), 118);
+    ExpectError(Call(12, {"", "x"}), 118);
+    ExpectError(Call(14, {"", "x"}), 108);
+    ExpectError(Call(14, {"", ""}), 900);  // flags 0 are refused before opening
+    ExpectError(Call(4, {"x"}), 105);
+    EXPECT_TRUE(log.Calls("WTS").empty());
+    EXPECT_EQ(Call(12, {"", "5"}).value.integer, 0x20);
+    EXPECT_EQ(Call(14, {"alpha", "2"}).value.integer, 1);
+    EXPECT_EQ(log.Calls("WTSWaitSystemEvent")[0], "WTSWaitSystemEvent handle=00000000 mask=5");
+    EXPECT_EQ(log.Calls("WTSShutdownSystem")[0], "WTSShutdownSystem handle=00005100 flags=2");
+
+    DWORD expected = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &expected);
+    const std::string pid = std::to_string(GetCurrentProcessId());
+    EXPECT_EQ(Call(4, {pid.c_str()}).value.integer, int32_t(expected));
+    EXPECT_EQ(Call(13, {}).value.integer, int32_t(WTSGetActiveConsoleSessionId()));
+}
+
+TEST_F(Actions, DiagnosticQuery)
+{
+    ExpectError(Call(15, {"", "", "17"}), 100);
+    ExpectError(Call(15, {"", "", "-2"}), 100);
+    ExpectError(Call(15, {"", "x", "1"}), 108);
+    EXPECT_EQ(Call(15, {"", "", "-1"}).value.integer, 1);
+    const auto queries = log.Calls("WTSQuerySessionInformationA");
+    ASSERT_EQ(queries.size(), 17u);
+    for (int c = 0; c <= 16; ++c)
+        EXPECT_EQ(queries[size_t(c)], "WTSQuerySessionInformationA handle=00000000 session=0 class=" +
+                                          std::to_string(c));
+    EXPECT_EQ(Call(15, {"alpha", "1", "5"}).value.integer, 1);
+    EXPECT_EQ(log.Calls("WTSCloseServer").size(), 1u);
+    EXPECT_EQ(Call(15, {"nosuch", "1", "-1"}).value.integer, 1);  // no server: nothing queried
+    EXPECT_EQ(log.Calls("WTSQuerySessionInformationA").size(), 18u);
+}
+
+TEST_F(Actions, OpeningServers)
+{
+    auto open = Api<LONG(WINAPI*)(LPCSTR, HANDLE*)>("_QRVTS_OpenServer@8");
+    auto close = Api<LONG(WINAPI*)(HANDLE)>("_QRVTS_CloseServer@4");
+    HANDLE h = reinterpret_cast<HANDLE>(1);
+    EXPECT_EQ(open(nullptr, nullptr), QRVTS_INVALID_PARAMETER);
+    EXPECT_EQ(open("", nullptr), QRVTS_INVALID_PARAMETER);
+    EXPECT_EQ(open(nullptr, &h), QRVTS_OK);
+    EXPECT_EQ(h, nullptr);
+    h = reinterpret_cast<HANDLE>(1);
+    EXPECT_EQ(open("", &h), QRVTS_OK);
+    EXPECT_EQ(h, nullptr);
+    EXPECT_EQ(close(nullptr), 0);
+    EXPECT_TRUE(log.Lines().empty());
+
+    h = reinterpret_cast<HANDLE>(1);
+    EXPECT_EQ(open(std::string(256, 'a').c_str(), &h), QRVTS_BUFFER_TOO_SMALL);
+    EXPECT_EQ(h, reinterpret_cast<HANDLE>(1));
+    EXPECT_TRUE(log.Lines().empty());
+    EXPECT_EQ(LastErrorRecord(), "<none>");
+
+    const std::string longest(255, 'b');
+    EXPECT_EQ(open(longest.c_str(), &h), QRVTS_OPEN_SERVER_FAILED);
+    EXPECT_EQ(h, nullptr);
+    ASSERT_EQ(log.Calls("WTSOpenServerExA").size(), 1u);
+    EXPECT_EQ(log.Calls("WTSOpenServerExA")[0], "WTSOpenServerExA name=" + longest + " -> 00000000");
+    EXPECT_EQ(LastErrorRecord(), "6BA \"WTSOpenServerAX() : QRVTS_OpenServer()\"");
+
+    EXPECT_EQ(open("alpha", &h), QRVTS_OK);
+    EXPECT_EQ(h, reinterpret_cast<HANDLE>(0x5100));
+    EXPECT_EQ(close(h), 0);
+}
+
+TEST_F(Actions, OutputPointersAreChecked)
+{
+    auto pidToSession = Api<LONG(WINAPI*)(DWORD, DWORD*)>("_QRVTS_ProcessIdToSessionId@8");
+    auto console = Api<LONG(WINAPI*)(DWORD*)>("_QRVTS_GetActiveConsoleSessionId@4");
+    auto wait = Api<LONG(WINAPI*)(LPCSTR, DWORD, DWORD*)>("_QRVTS_WaitSystemEvent@12");
+    auto send = Api<LONG(WINAPI*)(LPCSTR, DWORD, LPCSTR, LPCSTR, DWORD, DWORD, BOOL, DWORD*)>("_QRVTS_SendMessage@32");
+    auto shutdown = Api<LONG(WINAPI*)(LPCSTR, DWORD)>("_QRVTS_ShutdownSystem@8");
+    auto freeBuffer = Api<void(WINAPI*)(void*)>("_QRVTS_FreeBuffer@4");
+    EXPECT_EQ(pidToSession(1, nullptr), QRVTS_INVALID_PARAMETER);
+    EXPECT_EQ(console(nullptr), QRVTS_INVALID_PARAMETER);
+    EXPECT_EQ(wait("alpha", 1, nullptr), QRVTS_INVALID_PARAMETER);
+    EXPECT_EQ(send("alpha", 1, "t", "m", 0, 0, FALSE, nullptr), QRVTS_INVALID_PARAMETER);
+    EXPECT_EQ(shutdown("alpha", 0), QRVTS_INVALID_PARAMETER);
+    freeBuffer(nullptr);
+    EXPECT_TRUE(log.Lines().empty());
+    EXPECT_EQ(LastErrorRecord(), "<none>");
+}
+
+// With the failing scenario: each action's own error is recorded, never the
+// one the closing of the handle leaves behind.
+TEST_F(Actions, FailuresRecordTheServicesError)
+{
+    struct Case {
+        int32_t request;
+        std::vector<const char*> args;
+        int error;
+        const char* record;
+    };
+    const Case cases[] = {
+        {7, {"alpha", "1", "0"}, 109, "5 \"WTSDisconnectSessionX() : QRVTS_DisconnectSession()\""},
+        {8, {"alpha", "1", "0"}, 110, "1B6E \"WTSLogoffSessionX() : QRVTS_LogoffSession()\""},
+        {9, {"alpha", "12", "0"}, 111, "57 \"WTSTerminateProcessX() : QRVTS_TerminateProcess()\""},
+        {10, {"alpha", "1", "t", "m", "", "", ""}, 113, "5B4 \"WTSSendMessageAX() : QRVTS_SendMessage()\""},
+        {12, {"alpha", "1"}, 117, "1 \"WTSWaitSystemEventX() : QRVTS_WaitSystemEvent()\""},
+        {14, {"alpha", "1"}, 119, "522 \"WTSShutdownSystemX() : QRVTS_ShutdownSystem()\""},
+    };
+    for (const Case& c : cases) {
+        ExpectError(Call(c.request, c.args), c.error);
+        EXPECT_EQ(LastErrorRecord(), c.record);
+        ASSERT_FALSE(host.lastErrorTexts.empty());
+        EXPECT_EQ(host.lastErrorTexts.back(), c.record);
+    }
+    // The interpreter is told only from interface version 1005.
+    Host old(1004), newer(1005);
+    ExpectError(Call(7, {"", "1", "0"}, &old), 109);
+    EXPECT_TRUE(old.lastErrorTexts.empty());
+    ExpectError(Call(7, {"", "1", "0"}, &newer), 109);
+    EXPECT_EQ(newer.lastErrorTexts.size(), 1u);
+}

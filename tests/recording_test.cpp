@@ -1,0 +1,247 @@
+// The last-error record and the settings folder, and the actions' copies and
+// allocation failures, linked from the library's core.
+#include <cstring>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "extender/binding.h"
+#include "extender/request.h"
+#include "host/host.h"
+#include "include/velquor.h"
+#include "support/errors.h"
+#include "support/procaddr.h"
+#include "tests/alloc_fail.h"
+#include "tests/settings.h"
+
+namespace {
+
+bool RemoveTree(const std::string& folder)
+{
+    DeleteFileA((folder + "\\Settings\\qrvtavrk.ini").c_str());
+    RemoveDirectoryA((folder + "\\Settings").c_str());
+    return RemoveDirectoryA(folder.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
+std::string WindowsFolder()
+{
+    char path[MAX_PATH];
+    GetWindowsDirectoryA(path, MAX_PATH);
+    return path;
+}
+
+// A shell whose folder lookup hands back a chosen path, or none at all.
+std::string fakeFolder;
+bool shellMissing = false;
+
+HMODULE WINAPI ShellLoad(LPCSTR name) { return shellMissing ? nullptr : ::LoadLibraryA(name); }
+
+HRESULT WINAPI FakeFolderPath(HWND, int, HANDLE, DWORD, LPSTR buffer)
+{
+    strcpy(buffer, fakeFolder.c_str());
+    return S_OK;
+}
+
+FARPROC WINAPI ShellFind(HMODULE, LPCSTR) { return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(FakeFolderPath)); }
+
+class Recording : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ShellBinding = {::LoadLibraryA, ::GetProcAddress, ::FreeLibrary};
+        CurrentServiceBlock = nullptr;
+        ClearLastErrorRecord();
+    }
+    void TearDown() override
+    {
+        ShellBinding = {::LoadLibraryA, ::GetProcAddress, ::FreeLibrary};
+        CurrentServiceBlock = nullptr;
+        shellMissing = false;
+    }
+};
+
+}  // namespace
+
+TEST_F(Recording, RecordFormatAndResult)
+{
+    EXPECT_EQ(xRecordError("qrvtavrk.ini", "Velquor", "LastError", "%X \"%s\"", 0u, "x"), 5);
+    EXPECT_EQ(LastErrorRecord(), "0 \"x\"");
+    xRecordLastError(5, "WTSOpenServerAX() : QRVTS_OpenServer()");
+    EXPECT_EQ(LastErrorRecord(), "5 \"WTSOpenServerAX() : QRVTS_OpenServer()\"");
+    xRecordLastError(0xFFFFFFFF, "100% done : {x}");
+    EXPECT_EQ(LastErrorRecord(), "FFFFFFFF \"100% done : {x}\"");
+}
+
+TEST_F(Recording, MissingNamesRecordNothing)
+{
+    Host host(1005);
+    CurrentServiceBlock = &host.block;
+    EXPECT_EQ(xRecordError("", "Velquor", "LastError", "%s", "a"), 0);
+    EXPECT_EQ(xRecordError("qrvtavrk.ini", "", "LastError", "%s", "a"), 0);
+    EXPECT_EQ(xRecordError("qrvtavrk.ini", "Velquor", nullptr, "%s", "a"), 0);
+    EXPECT_EQ(xRecordError("qrvtavrk.ini", "Velquor", "LastError", ""), 0);
+    EXPECT_TRUE(host.lastErrorTexts.empty());
+    EXPECT_EQ(LastErrorRecord(), "<none>");
+}
+
+TEST_F(Recording, InterpreterIsToldFromVersion1005)
+{
+    Host old(1004), current(1005);
+    CurrentServiceBlock = &old.block;
+    xRecordLastError(2, "a");
+    EXPECT_TRUE(old.lastErrorTexts.empty());
+    EXPECT_EQ(LastErrorRecord(), "2 \"a\"");
+    CurrentServiceBlock = &current.block;
+    xRecordLastError(3, "b");
+    ASSERT_EQ(current.lastErrorTexts.size(), 1u);
+    EXPECT_EQ(current.lastErrorTexts[0], "3 \"b\"");
+    EXPECT_EQ(LastErrorRecord(), "3 \"b\"");
+}
+
+TEST_F(Recording, FoldersAreCreatedOnFirstUse)
+{
+    const std::string tavrik = AppDataFolder() + "\\Tavrik";
+    ASSERT_TRUE(RemoveTree(tavrik));
+    xRecordLastError(7, "first");
+    EXPECT_EQ(GetFileAttributesA((tavrik + "\\Settings").c_str()) & FILE_ATTRIBUTE_DIRECTORY,
+              DWORD(FILE_ATTRIBUTE_DIRECTORY));
+    EXPECT_EQ(LastErrorRecord(), "7 \"first\"");
+    xRecordLastError(8, "again");
+    EXPECT_EQ(LastErrorRecord(), "8 \"again\"");
+    char folder[MAX_PATH];
+    EXPECT_EQ(xGetSettingsFolder(folder, MAX_PATH), 1);
+    EXPECT_EQ(std::string(folder), tavrik + "\\Settings");
+}
+
+TEST_F(Recording, WindowsFolderWithoutTheShell)
+{
+    shellMissing = true;
+    ShellBinding.LoadLibraryA = ShellLoad;
+    const std::string file = SettingsFile(WindowsFolder());
+    ClearLastErrorRecord(file);
+    xRecordLastError(9, "fallback");
+    EXPECT_EQ(LastErrorRecord(file), "9 \"fallback\"");
+    EXPECT_EQ(LastErrorRecord(), "<none>");
+}
+
+TEST_F(Recording, ShellFolderEndingInASeparatorGetsNoSecond)
+{
+    fakeFolder = AppDataFolder() + "\\";
+    ShellBinding.GetProcAddress = ShellFind;
+    char folder[MAX_PATH];
+    ASSERT_EQ(xGetSettingsFolder(folder, MAX_PATH), 1);
+    EXPECT_EQ(std::string(folder), AppDataFolder() + "\\Tavrik\\Settings");
+}
+
+TEST_F(Recording, PathsThatDoNotFitWriteNothing)
+{
+    // The folders fit, but not the file name after them.
+    const std::string base = AppDataFolder() + "\\long";
+    CreateDirectoryA(base.c_str(), nullptr);
+    fakeFolder = base + "\\" + std::string(MAX_PATH - 1 - (base.size() + 1) - 16 - 8, 'p');
+    CreateDirectoryA(fakeFolder.c_str(), nullptr);
+    ShellBinding.GetProcAddress = ShellFind;
+    char folder[MAX_PATH];
+    EXPECT_EQ(xGetSettingsFolder(folder, MAX_PATH), 1);
+    EXPECT_EQ(xRecordError("qrvtavrk.ini", "Velquor", "LastError", "%s", "x"), 0);
+    // A folder too long for "\Tavrik" is no settings folder at all.
+    fakeFolder = std::string(MAX_PATH - 4, 'q');
+    EXPECT_EQ(xGetSettingsFolder(folder, MAX_PATH), 0);
+    EXPECT_EQ(xRecordError("qrvtavrk.ini", "Velquor", "LastError", "%s", "x"), 0);
+}
+
+TEST_F(Recording, AllocationFailureRecordsNothing)
+{
+    FailCallocAt(1);
+    EXPECT_EQ(xRecordError("qrvtavrk.ini", "Velquor", "LastError", "%s", "x"), 0);
+    CountCallocs();
+    EXPECT_EQ(LastErrorRecord(), "<none>");
+}
+
+namespace {
+
+// A platform that accepts every open and remembers what it was sent.
+std::string sentTitle, sentMessage;
+DWORD sentTitleLength = 99, sentMessageLength = 99;
+int opens = 0, closes = 0;
+
+HANDLE WINAPI OpenAny(LPSTR) { return ++opens, reinterpret_cast<HANDLE>(0x44); }
+void WINAPI CloseAny(HANDLE) { ++closes; }
+BOOL WINAPI Send(HANDLE, DWORD, LPSTR title, DWORD titleLength, LPSTR message, DWORD messageLength, DWORD, DWORD,
+                 DWORD* response, BOOL)
+{
+    sentTitle = title;
+    sentMessage = message;
+    sentTitleLength = titleLength;
+    sentMessageLength = messageLength;
+    *response = 1;
+    return TRUE;
+}
+
+class Actions : public Recording {
+protected:
+    void SetUp() override
+    {
+        Recording::SetUp();
+        memset(&Bound, 0, sizeof Bound);
+        Bound.WTSOpenServerA = OpenAny;
+        Bound.WTSCloseServer = CloseAny;
+        Bound.WTSSendMessageA = Send;
+        opens = closes = 0;
+    }
+    void TearDown() override
+    {
+        memset(&Bound, 0, sizeof Bound);
+        Recording::TearDown();
+    }
+};
+
+}  // namespace
+
+TEST_F(Actions, NullTextsAreSentEmptyAndCopiesReleased)
+{
+    DWORD response = 0;
+    CountCallocs();
+    EXPECT_EQ(QRVTS_SendMessage("alpha", 1, nullptr, nullptr, 0, 0, FALSE, &response), QRVTS_OK);
+    EXPECT_EQ(OutstandingCallocs(), 0);
+    EXPECT_EQ(sentTitle, "");
+    EXPECT_EQ(sentMessage, "");
+    EXPECT_EQ(sentTitleLength, 0u);
+    EXPECT_EQ(sentMessageLength, 0u);
+    EXPECT_EQ(response, 1u);
+    EXPECT_EQ(opens, closes);
+}
+
+TEST_F(Actions, CopyFailuresAreOutOfMemory)
+{
+    for (int failing = 1; failing <= 2; ++failing) {
+        DWORD response = 0;
+        FailCallocAt(failing);
+        EXPECT_EQ(QRVTS_SendMessage("alpha", 1, "title", "message", 0, 0, FALSE, &response), QRVTS_OUT_OF_MEMORY);
+        EXPECT_EQ(OutstandingCallocs(), 0) << failing;
+        CountCallocs();
+        EXPECT_EQ(LastErrorRecord(), "0 \"xAllocPrintf() {returned NULL pointer} : QRVTS_SendMessage()\"");
+        EXPECT_EQ(opens, closes);
+    }
+}
+
+TEST_F(Actions, UnboundServicesAreNotAvailable)
+{
+    memset(&Bound, 0, sizeof Bound);
+    DWORD out = 5;
+    EXPECT_EQ(QRVTS_DisconnectSession("", 1, FALSE), QRVTS_NOT_AVAILABLE);
+    EXPECT_EQ(QRVTS_LogoffSession(nullptr, 1, FALSE), QRVTS_NOT_AVAILABLE);
+    EXPECT_EQ(QRVTS_TerminateProcess("", 1, 0), QRVTS_NOT_AVAILABLE);
+    EXPECT_EQ(QRVTS_WaitSystemEvent("", 1, &out), QRVTS_NOT_AVAILABLE);
+    EXPECT_EQ(QRVTS_ShutdownSystem("", 1), QRVTS_NOT_AVAILABLE);
+    EXPECT_EQ(QRVTS_SendMessage("", 1, "", "", 0, 0, 0, &out), QRVTS_NOT_AVAILABLE);
+    EXPECT_EQ(QRVTS_ProcessIdToSessionId(1, nullptr), QRVTS_NOT_AVAILABLE);
+    HANDLE h = reinterpret_cast<HANDLE>(1);
+    EXPECT_EQ(QRVTS_OpenServer("alpha", &h), QRVTS_NOT_AVAILABLE);
+    EXPECT_EQ(QRVTS_OpenServer("", &h), QRVTS_OK);
+    EXPECT_EQ(h, nullptr);
+    EXPECT_EQ(QRVTS_CloseServer(reinterpret_cast<HANDLE>(0x44)), 0);
+    EXPECT_EQ(QRVTS_GetActiveConsoleSessionId(&out), QRVTS_OK);
+    EXPECT_EQ(out, 0u);
+    EXPECT_EQ(LastErrorRecord(), "<none>");
+}
