@@ -47,6 +47,49 @@ LONG QRVTS_CALL QRVTS_WaitSystemEvent(LPCSTR serverName, DWORD eventMask, DWORD*
 LONG QRVTS_CALL QRVTS_GetActiveConsoleSessionId(DWORD* sessionId);
 LONG QRVTS_CALL QRVTS_ShutdownSystem(LPCSTR serverName, DWORD flags);
 
+/* Result blocks: one C-heap block each, the header followed by the packed
+ * texts it points to; give it back with QRVTS_FreeBuffer. Lists are texts
+ * whose items are separated by TAB; the n-th items of the lists of one
+ * block describe the same session or process. */
+typedef struct SessionListRecord {
+    DWORD Count;
+    LPSTR SessionIds;
+    LPSTR SessionNames;
+    LPSTR SessionStates;
+} SessionListRecord;
+
+typedef struct ProcessListRecord {
+    DWORD Count;
+    LPSTR SessionIds;
+    LPSTR ProcessIds;
+    LPSTR ProcessNames;
+    LPSTR UserSids;
+} ProcessListRecord;
+
+#ifdef __cplusplus
+#define QRVTS_PIN(cond, what) static_assert(cond, what)
+#else
+#define QRVTS_PIN(cond, what) _Static_assert(cond, what)
+#endif
+QRVTS_PIN(sizeof(void*) == 4, "the interface is 32-bit");
+QRVTS_PIN(sizeof(SessionListRecord) == 16, "SessionListRecord header");
+QRVTS_PIN(__builtin_offsetof(SessionListRecord, SessionIds) == 4, "SessionIds");
+QRVTS_PIN(__builtin_offsetof(SessionListRecord, SessionNames) == 8, "SessionNames");
+QRVTS_PIN(__builtin_offsetof(SessionListRecord, SessionStates) == 12, "SessionStates");
+QRVTS_PIN(sizeof(ProcessListRecord) == 20, "ProcessListRecord header");
+QRVTS_PIN(__builtin_offsetof(ProcessListRecord, SessionIds) == 4, "SessionIds");
+QRVTS_PIN(__builtin_offsetof(ProcessListRecord, ProcessIds) == 8, "ProcessIds");
+QRVTS_PIN(__builtin_offsetof(ProcessListRecord, ProcessNames) == 12, "ProcessNames");
+QRVTS_PIN(__builtin_offsetof(ProcessListRecord, UserSids) == 16, "UserSids");
+
+/* Session and process lists. The record pointer must be null on entry.
+ * A session filter of 0xFFFFFFFF lists the processes of every session. */
+LONG QRVTS_CALL QRVTS_EnumerateSessions(LPCSTR serverName, BOOL extended, SessionListRecord** sessions);
+LONG QRVTS_CALL QRVTS_EnumerateProcesses(LPCSTR serverName, DWORD sessionFilter, BOOL extended,
+                                         ProcessListRecord** processes);
+/* The standard text form of a SID; 1 when made, else 0 and the empty text. */
+BOOL QRVTS_CALL QRVTS_ConvertSIDToText(PSID sid, LPSTR buffer, DWORD size);
+
 /* Terminal Services presence. */
 BOOL QRVTS_CALL QRVTS_ValidateProductSuite(LPCSTR suiteName);
 BOOL QRVTS_CALL QRVTS_IsTerminalServiceProductPresent(void);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cstdint>
 #include <fstream>
 
 namespace {
@@ -102,6 +103,8 @@ SimScenario Load()
         const std::string value = eq == std::string::npos ? std::string() : Trim(line.substr(eq + 1));
         if (section == "server" && key == "name")
             sc.servers.push_back(value);
+        else if (section == "server" && key == "empty")
+            sc.servers.push_back(sc.emptyServer = value);
         else if (section == "server" && key == "events")
             sc.eventFlags = Number(value);
         else if (section == "server" && key == "closeerror")
@@ -144,10 +147,24 @@ void SimLog(const char* format, ...)
     fclose(f);
 }
 
-bool SimFails(const std::string& entry)
+std::string SimServerName(HANDLE handle)
 {
-    auto found = Scenario().failures.find(entry);
-    if (found == Scenario().failures.end())
+    const size_t index = (reinterpret_cast<uintptr_t>(handle) - 0x5100) / 4;
+    return handle && index < Scenario().servers.size() ? Scenario().servers[index] : std::string();
+}
+
+bool SimEmptyServer(HANDLE handle)
+{
+    return !Scenario().emptyServer.empty() && SimServerName(handle) == Scenario().emptyServer;
+}
+
+bool SimFails(const std::string& entry, HANDLE handle)
+{
+    const auto& failures = Scenario().failures;
+    auto found = failures.find(entry);
+    if (found == failures.end() && handle)
+        found = failures.find(entry + "@" + SimServerName(handle));
+    if (found == failures.end())
         return false;
     SetLastError(found->second);
     return true;

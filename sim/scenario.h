@@ -30,6 +30,7 @@ struct SimProcess {
 
 struct SimScenario {
     std::vector<std::string> servers;  // names WTSOpenServerA accepts
+    std::string emptyServer;
     std::map<std::string, DWORD> failures;  // entry point (or "Entry.class") -> last error
     std::vector<SimSession> sessions;
     std::vector<SimProcess> processes;
@@ -45,7 +46,15 @@ const SimScenario& Scenario();
 // One line of the call log, printf-style.
 void SimLog(const char* format, ...);
 
-// Whether `entry` is told to fail; sets the last error when so.
-bool SimFails(const std::string& entry);
+// Whether `entry` is told to fail, for every server ("Entry") or for the
+// server of `handle` ("Entry@name"); sets the last error when so.
+bool SimFails(const std::string& entry, HANDLE handle = nullptr);
+
+// The name of the server behind a handle ("" for the local server).
+std::string SimServerName(HANDLE handle);
+
+// Whether the server of `handle` is the scenario's server without sessions
+// and processes ([server] empty=NAME).
+bool SimEmptyServer(HANDLE handle);
 
 const SimSession* SimFindSession(DWORD id);

@@ -1,7 +1,7 @@
 // Test double of the terminal-services library, serving the scenario.
 #include <windows.h>
-#include <sddl.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -74,25 +74,33 @@ HANDLE Open(const char* entry, LPSTR name)
     return nullptr;
 }
 
-// A SID from its text form, or bytes that no SID check accepts.
+// A SID from its text form "S-1-authority-sub-...", the authority in
+// decimal or as "0x" and twelve hexadecimal digits; "invalid" gives bytes
+// that no SID check accepts.
 std::vector<BYTE> SidBytes(const std::string& text)
 {
     if (text == "invalid")
         return std::vector<BYTE>(12, 0xEE);
-    PSID sid = nullptr;
-    if (!ConvertStringSidToSidA(text.c_str(), &sid))
-        return {};
-    std::vector<BYTE> bytes(static_cast<BYTE*>(sid), static_cast<BYTE*>(sid) + GetLengthSid(sid));
-    LocalFree(sid);
+    std::vector<BYTE> bytes(8, 0);
+    bytes[0] = 1;
+    const char* p = text.c_str() + 4;  // past "S-1-"
+    unsigned long long authority = strtoull(p, const_cast<char**>(&p), 0);
+    for (int i = 0; i < 6; ++i)
+        bytes[2 + i] = BYTE(authority >> (8 * (5 - i)));
+    while (*p == '-') {
+        DWORD sub = strtoul(p + 1, const_cast<char**>(&p), 10);
+        bytes.insert(bytes.end(), reinterpret_cast<BYTE*>(&sub), reinterpret_cast<BYTE*>(&sub) + 4);
+        ++bytes[1];
+    }
     return bytes;
 }
 
 template <class Record>
-BOOL EnumerateProcesses(DWORD filter, Record** out, DWORD* count)
+BOOL EnumerateProcesses(HANDLE server, DWORD filter, Record** out, DWORD* count)
 {
     std::vector<const SimProcess*> chosen;
     for (const SimProcess& p : Scenario().processes)
-        if (filter == 0xFFFFFFFE || p.session == filter)
+        if (!SimEmptyServer(server) && (filter == 0xFFFFFFFE || p.session == filter))
             chosen.push_back(&p);
     BlockBuilder block(sizeof(Record) * chosen.size());
     std::vector<std::pair<size_t, size_t>> fixups;
@@ -167,9 +175,9 @@ BOOL WINAPI WTSFreeMemoryExA(int type, PVOID p, ULONG count)
 BOOL WINAPI WTSEnumerateSessionsA(HANDLE h, DWORD reserved, DWORD version, TsSessionInfo** out, DWORD* count)
 {
     SimLog("WTSEnumerateSessionsA handle=%p reserved=%lu version=%lu", h, reserved, version);
-    if (SimFails("WTSEnumerateSessionsA"))
+    if (SimFails("WTSEnumerateSessionsA", h))
         return FALSE;
-    const auto& sessions = Scenario().sessions;
+    const auto& sessions = SimEmptyServer(h) ? std::vector<SimSession>() : Scenario().sessions;
     BlockBuilder block(sizeof(TsSessionInfo) * sessions.size());
     std::vector<std::pair<size_t, size_t>> fixups;
     for (size_t i = 0; i < sessions.size(); ++i) {
@@ -187,9 +195,9 @@ BOOL WINAPI WTSEnumerateSessionsA(HANDLE h, DWORD reserved, DWORD version, TsSes
 BOOL WINAPI WTSEnumerateSessionsExA(HANDLE h, DWORD* level, DWORD filter, TsSessionInfo1** out, DWORD* count)
 {
     SimLog("WTSEnumerateSessionsExA handle=%p level=%lu filter=%lu", h, level ? *level : 0, filter);
-    if (SimFails("WTSEnumerateSessionsExA"))
+    if (SimFails("WTSEnumerateSessionsExA", h))
         return FALSE;
-    const auto& sessions = Scenario().sessions;
+    const auto& sessions = SimEmptyServer(h) ? std::vector<SimSession>() : Scenario().sessions;
     BlockBuilder block(sizeof(TsSessionInfo1) * sessions.size());
     std::vector<std::pair<size_t, size_t>> fixups;
     for (size_t i = 0; i < sessions.size(); ++i) {
@@ -207,17 +215,17 @@ BOOL WINAPI WTSEnumerateSessionsExA(HANDLE h, DWORD* level, DWORD filter, TsSess
 BOOL WINAPI WTSEnumerateProcessesA(HANDLE h, DWORD reserved, DWORD version, TsProcessInfo** out, DWORD* count)
 {
     SimLog("WTSEnumerateProcessesA handle=%p reserved=%lu version=%lu", h, reserved, version);
-    if (SimFails("WTSEnumerateProcessesA"))
+    if (SimFails("WTSEnumerateProcessesA", h))
         return FALSE;
-    return EnumerateProcesses(0xFFFFFFFE, out, count);
+    return EnumerateProcesses(h, 0xFFFFFFFE, out, count);
 }
 
 BOOL WINAPI WTSEnumerateProcessesExA(HANDLE h, DWORD* level, DWORD session, LPSTR* out, DWORD* count)
 {
     SimLog("WTSEnumerateProcessesExA handle=%p level=%lu session=%lu", h, level ? *level : 0, session);
-    if (SimFails("WTSEnumerateProcessesExA"))
+    if (SimFails("WTSEnumerateProcessesExA", h))
         return FALSE;
-    return EnumerateProcesses(session, reinterpret_cast<TsProcessInfoEx**>(out), count);
+    return EnumerateProcesses(h, session, reinterpret_cast<TsProcessInfoEx**>(out), count);
 }
 
 BOOL WINAPI WTSDisconnectSession(HANDLE h, DWORD session, BOOL wait)

@@ -1,0 +1,205 @@
+// The processes of a terminal server as four TAB-delimited lists, and the
+// text form of a SID.
+#include <cstdlib>
+#include <cstring>
+
+#include "api/lists.h"
+#include "extender/binding.h"
+#include "include/velquor.h"
+#include "support/errors.h"
+
+namespace {
+
+const char kEnumerateFailed[] = "WTSEnumerateProcessesAX() : QRVTS_EnumerateProcesses()";
+const char kListFailed[] = "xAllocPrintf() {returned NULL pointer} : QRVTS_EnumerateProcesses()";
+const char kBlockFailed[] = "calloc() {returned NULL pointer} : QRVTS_EnumerateProcesses()";
+const char kSidRejected[] = "IsValidSid() : QRVTS_ConvertSIDToText()";
+const DWORD kAllSessions = 0xFFFFFFFF;
+const DWORD kAnySession = 0xFFFFFFFE;  // the level-1 service's "all sessions"
+const int kSidWorkArea = 256;
+
+struct ProcessBuffer {
+    TsProcessInfo* basic = nullptr;
+    TsProcessInfoEx* level1 = nullptr;
+    DWORD count = 0;
+
+    void Release()
+    {
+        if (level1)
+            Bound.WTSFreeMemoryExA(kTypeProcessInfoLevel1, level1, count);
+        else if (basic && Bound.WTSFreeMemoryExA)
+            Bound.WTSFreeMemoryExA(kTypeProcessInfoLevel0, basic, count);
+        else if (basic)
+            Bound.WTSFreeMemory(basic);
+        basic = nullptr;
+        level1 = nullptr;
+    }
+    // The fields of entry `i`, whichever record type holds them.
+    void Entry(DWORD i, DWORD* session, DWORD* process, LPSTR* name, PSID* sid) const
+    {
+        if (level1) {
+            *session = level1[i].SessionId, *process = level1[i].ProcessId;
+            *name = level1[i].pProcessName, *sid = level1[i].pUserSid;
+        } else {
+            *session = basic[i].SessionId, *process = basic[i].ProcessId;
+            *name = basic[i].pProcessName, *sid = basic[i].pUserSid;
+        }
+    }
+};
+
+BOOL Enumerate(HANDLE handle, DWORD filter, BOOL extended, ProcessBuffer* buffer)
+{
+    if (extended && Bound.WTSEnumerateProcessesExA) {
+        DWORD level = 1;
+        return Bound.WTSEnumerateProcessesExA(handle, &level, filter == kAllSessions ? kAnySession : filter,
+                                              reinterpret_cast<LPSTR*>(&buffer->level1), &buffer->count);
+    }
+    return Bound.WTSEnumerateProcessesA(handle, 0, 1, &buffer->basic, &buffer->count);
+}
+
+struct ProcessLists {
+    ListText processIds{}, names{}, sessionIds{}, sids{};
+    ListText* all[4] = {&processIds, &names, &sessionIds, &sids};
+    DWORD listed = 0;
+    // A SID the platform's check refused is recorded once, after the walk,
+    // with the last refusal: the record as if every one had been written.
+    bool sidRejected = false;
+    DWORD sidError = 0;
+
+    bool Append(DWORD process, const char* name, DWORD session, PSID sid)
+    {
+        char text[kSidWorkArea];
+        bool rejected = false;
+        DWORD error = 0;
+        if (!xSidToText(sid, text, sizeof text, &error, &rejected))
+            text[0] = '\0';
+        if (rejected) {
+            sidRejected = true;
+            sidError = error;
+        }
+        return xListAppendF(&processIds, "%lu%c", process, kListDelimiter) &&
+               xListAppendF(&names, "%s%c", name ? name : "", kListDelimiter) &&
+               xListAppendF(&sessionIds, "%lu%c", session, kListDelimiter) &&
+               xListAppendF(&sids, "%s%c", text, kListDelimiter);
+    }
+    void RecordSidRejection()
+    {
+        if (sidRejected)
+            xRecordLastError(sidError, kSidRejected);
+        sidRejected = false;
+    }
+};
+
+bool BuildLists(const ProcessBuffer& buffer, DWORD filter, ProcessLists* lists)
+{
+    lists->listed = buffer.count;
+    for (DWORD i = 0; i < buffer.count; ++i) {
+        DWORD session, process;
+        LPSTR name;
+        PSID sid;
+        buffer.Entry(i, &session, &process, &name, &sid);
+        if (process == 0 || (filter != kAllSessions && filter != session)) {
+            --lists->listed;
+            continue;
+        }
+        if (!lists->Append(process, name, session, sid))
+            return false;
+    }
+    return xListFinish(&lists->processIds) && xListFinish(&lists->names) && xListFinish(&lists->sessionIds) &&
+           xListFinish(&lists->sids);
+}
+
+LONG OutOfMemory(ProcessLists* lists, HANDLE handle, ProcessBuffer* buffer, const char* place)
+{
+    lists->RecordSidRejection();
+    xReleaseLists(lists->all, 4);
+    QRVTS_CloseServer(handle);
+    buffer->Release();
+    xRecordLastError(0, place);
+    return QRVTS_OUT_OF_MEMORY;
+}
+
+// Appends to `work` (kSidWorkArea characters) with wsprintfA.
+template <class... Values>
+void AppendFormatted(char* work, const char* format, Values... values)
+{
+    char piece[64];
+    wsprintfA(piece, format, values...);
+    lstrcatA(work, piece);
+}
+
+}  // namespace
+
+BOOL xSidToText(PSID sid, LPSTR buffer, DWORD size, DWORD* rejectedError, bool* wasRejected)
+{
+    *wasRejected = false;
+    if (size == 0)
+        return FALSE;
+    buffer[0] = '\0';
+    if (!IsValidSid(sid)) {
+        *rejectedError = GetLastError();
+        *wasRejected = true;
+        return FALSE;
+    }
+    const SID_IDENTIFIER_AUTHORITY* authority = GetSidIdentifierAuthority(sid);
+    const DWORD n = *GetSidSubAuthorityCount(sid);
+    if (28 + 12 * n >= size)
+        return FALSE;
+    char work[kSidWorkArea];
+    wsprintfA(work, "S-%lu-", 1ul);
+    const BYTE* v = authority->Value;
+    if (v[0] == 0 && v[1] == 0)
+        AppendFormatted(work, "%lu", (DWORD(v[2]) << 24) | (DWORD(v[3]) << 16) | (DWORD(v[4]) << 8) | DWORD(v[5]));
+    else
+        AppendFormatted(work, "0x%02hx%02hx%02hx%02hx%02hx%02hx", USHORT(v[0]), USHORT(v[1]), USHORT(v[2]),
+                        USHORT(v[3]), USHORT(v[4]), USHORT(v[5]));
+    for (DWORD i = 0; i < n; ++i)
+        AppendFormatted(work, "-%lu", *GetSidSubAuthority(sid, i));
+    lstrcpynA(buffer, work, int(size));
+    return TRUE;
+}
+
+extern "C" BOOL QRVTS_CALL QRVTS_ConvertSIDToText(PSID sid, LPSTR buffer, DWORD size)
+{
+    DWORD error = 0;
+    bool rejected = false;
+    const BOOL made = xSidToText(sid, buffer, size, &error, &rejected);
+    if (rejected)
+        xRecordLastError(error, kSidRejected);
+    return made;
+}
+
+extern "C" LONG QRVTS_CALL QRVTS_EnumerateProcesses(LPCSTR serverName, DWORD sessionFilter, BOOL extended,
+                                                    ProcessListRecord** processes)
+{
+    if (!processes || *processes)
+        return QRVTS_INVALID_PARAMETER;
+    if (!Bound.WTSEnumerateProcessesA || !Bound.WTSFreeMemory)
+        return QRVTS_NOT_AVAILABLE;
+    HANDLE handle = nullptr;
+    LONG result = QRVTS_OpenServer(serverName, &handle);
+    if (result != QRVTS_OK)
+        return result;
+    ProcessBuffer buffer;
+    if (!Enumerate(handle, sessionFilter, extended, &buffer)) {
+        const DWORD error = GetLastError();
+        QRVTS_CloseServer(handle);
+        xRecordLastError(error, kEnumerateFailed);
+        return QRVTS_ENUM_PROCESSES_FAILED;
+    }
+    ProcessLists lists;
+    if (!BuildLists(buffer, sessionFilter, &lists))
+        return OutOfMemory(&lists, handle, &buffer, kListFailed);
+    lists.RecordSidRejection();
+    *processes = static_cast<ProcessListRecord*>(calloc(sizeof(ProcessListRecord) + xListsBytes(lists.all, 4), 1));
+    if (!*processes)
+        return OutOfMemory(&lists, handle, &buffer, kBlockFailed);
+    ProcessListRecord* block = *processes;
+    block->Count = lists.listed;
+    LPSTR* const pointers[4] = {&block->ProcessIds, &block->ProcessNames, &block->SessionIds, &block->UserSids};
+    xPackLists(reinterpret_cast<char*>(block), sizeof(ProcessListRecord), lists.all, 4, pointers);
+    buffer.Release();
+    xReleaseLists(lists.all, 4);
+    QRVTS_CloseServer(handle);
+    return QRVTS_OK;
+}

@@ -1,0 +1,117 @@
+// The sessions of a terminal server as three TAB-delimited lists.
+#include <cstdlib>
+#include <cstring>
+
+#include "api/lists.h"
+#include "extender/binding.h"
+#include "include/velquor.h"
+#include "support/errors.h"
+
+namespace {
+
+const char kEnumerateFailed[] = "WTSEnumerateSessionsAX() : QRVTS_EnumerateSessions()";
+const char kListFailed[] = "xAllocPrintf() {returned NULL pointer} : QRVTS_EnumerateSessions()";
+const char kBlockFailed[] = "calloc() {returned NULL pointer} : QRVTS_EnumerateSessions()";
+
+const char* const kStateWords[] = {"ACTIVE", "CONNECTED", "CONNECTQUERY", "SHADOW", "DISCONNECTED",
+                                   "IDLE",   "LISTEN",    "RESET",        "DOWN",   "INIT"};
+
+// The platform's buffer: basic or level-1 records.
+struct SessionBuffer {
+    TsSessionInfo* basic = nullptr;
+    TsSessionInfo1* level1 = nullptr;
+    DWORD count = 0;
+
+    void Release()
+    {
+        if (level1)
+            Bound.WTSFreeMemoryExA(kTypeSessionInfoLevel1, level1, count);
+        else if (basic)
+            Bound.WTSFreeMemory(basic);
+        basic = nullptr;
+        level1 = nullptr;
+    }
+};
+
+BOOL Enumerate(HANDLE handle, BOOL extended, SessionBuffer* buffer)
+{
+    if (extended && Bound.WTSEnumerateSessionsExA) {
+        DWORD level = 1;
+        return Bound.WTSEnumerateSessionsExA(handle, &level, 0, &buffer->level1, &buffer->count);
+    }
+    return Bound.WTSEnumerateSessionsA(handle, 0, 1, &buffer->basic, &buffer->count);
+}
+
+struct SessionLists {
+    ListText ids{}, names{}, states{};
+    ListText* all[3] = {&ids, &names, &states};
+
+    bool Append(DWORD id, const char* name, DWORD state)
+    {
+        return xListAppendF(&ids, "%lu%c", id, kListDelimiter) &&
+               xListAppendF(&names, "%s%c", name ? name : "", kListDelimiter) &&
+               xListAppendF(&states, "%s%c", xStateWord(state), kListDelimiter);
+    }
+};
+
+bool BuildLists(const SessionBuffer& buffer, SessionLists* lists)
+{
+    for (DWORD i = 0; i < buffer.count; ++i) {
+        const bool ok = buffer.level1
+                            ? lists->Append(buffer.level1[i].SessionId, buffer.level1[i].pSessionName,
+                                            buffer.level1[i].State)
+                            : lists->Append(buffer.basic[i].SessionId, buffer.basic[i].pWinStationName,
+                                            buffer.basic[i].State);
+        if (!ok)
+            return false;
+    }
+    return xListFinish(&lists->ids) && xListFinish(&lists->names) && xListFinish(&lists->states);
+}
+
+LONG OutOfMemory(SessionLists* lists, HANDLE handle, SessionBuffer* buffer, const char* place)
+{
+    xReleaseLists(lists->all, 3);
+    QRVTS_CloseServer(handle);
+    buffer->Release();
+    xRecordLastError(0, place);
+    return QRVTS_OUT_OF_MEMORY;
+}
+
+}  // namespace
+
+const char* xStateWord(DWORD state)
+{
+    return state < sizeof kStateWords / sizeof kStateWords[0] ? kStateWords[state] : "*UNKNOWN*";
+}
+
+extern "C" LONG QRVTS_CALL QRVTS_EnumerateSessions(LPCSTR serverName, BOOL extended, SessionListRecord** sessions)
+{
+    if (!sessions || *sessions)
+        return QRVTS_INVALID_PARAMETER;
+    if (!Bound.WTSEnumerateSessionsA || !Bound.WTSFreeMemory)
+        return QRVTS_NOT_AVAILABLE;
+    HANDLE handle = nullptr;
+    LONG result = QRVTS_OpenServer(serverName, &handle);
+    if (result != QRVTS_OK)
+        return result;
+    SessionBuffer buffer;
+    if (!Enumerate(handle, extended, &buffer)) {
+        const DWORD error = GetLastError();
+        QRVTS_CloseServer(handle);
+        xRecordLastError(error, kEnumerateFailed);
+        return QRVTS_ENUM_SESSIONS_FAILED;
+    }
+    SessionLists lists;
+    if (!BuildLists(buffer, &lists))
+        return OutOfMemory(&lists, handle, &buffer, kListFailed);
+    *sessions = static_cast<SessionListRecord*>(calloc(sizeof(SessionListRecord) + xListsBytes(lists.all, 3), 1));
+    if (!*sessions)
+        return OutOfMemory(&lists, handle, &buffer, kBlockFailed);
+    (*sessions)->Count = buffer.count;
+    LPSTR* const pointers[3] = {&(*sessions)->SessionIds, &(*sessions)->SessionNames, &(*sessions)->SessionStates};
+    xPackLists(reinterpret_cast<char*>(*sessions), sizeof(SessionListRecord), lists.all, 3, pointers);
+    buffer.Release();
+    xReleaseLists(lists.all, 3);
+    QRVTS_CloseServer(handle);
+    return QRVTS_OK;
+}
