@@ -1,0 +1,91 @@
+#include "sim/inprocess.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "extender/binding.h"
+
+InProcessServer Server;
+
+namespace {
+
+// One SID for every process that has one: a domain user.
+struct DomainUserSid {
+    BYTE revision = 1, count = 5;
+    BYTE authority[6] = {0, 0, 0, 0, 0, 5};
+    DWORD subs[5] = {21, 1004336348, 1177238915, 682003330, 1104};
+};
+DomainUserSid userSid;
+
+template <class T>
+T* Allocate(size_t bytes)
+{
+    ++Server.buffers;
+    return static_cast<T*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, bytes));
+}
+
+HANDLE WINAPI Open(LPSTR) { return ++Server.opens, reinterpret_cast<HANDLE>(0x5100); }
+void WINAPI Close(HANDLE) { ++Server.closes; }
+
+void WINAPI Free(PVOID p)
+{
+    ++Server.releases;
+    HeapFree(GetProcessHeap(), 0, p);
+}
+
+BOOL WINAPI FreeEx(int, PVOID p, ULONG)
+{
+    Free(p);
+    return TRUE;
+}
+
+// Names are written after the records: "RDP-Tcp#n" and "process-n.exe".
+const size_t kNameBytes = 24;
+
+BOOL WINAPI EnumSessions(HANDLE, DWORD, DWORD, TsSessionInfo** out, DWORD* count)
+{
+    const DWORD n = Server.sessions;
+    TsSessionInfo* records = Allocate<TsSessionInfo>(n * (sizeof(TsSessionInfo) + kNameBytes) + 1);
+    char* names = reinterpret_cast<char*>(records + n);
+    for (DWORD i = 0; i < n; ++i) {
+        records[i].SessionId = i;
+        records[i].State = i % 11;
+        records[i].pWinStationName = names + i * kNameBytes;
+        snprintf(records[i].pWinStationName, kNameBytes, "RDP-Tcp#%lu", i);
+    }
+    *out = records;
+    *count = n;
+    return TRUE;
+}
+
+BOOL WINAPI EnumProcesses(HANDLE, DWORD, DWORD, TsProcessInfo** out, DWORD* count)
+{
+    const DWORD n = Server.processes;
+    TsProcessInfo* records = Allocate<TsProcessInfo>(n * (sizeof(TsProcessInfo) + kNameBytes) + 1);
+    char* names = reinterpret_cast<char*>(records + n);
+    for (DWORD i = 0; i < n; ++i) {
+        records[i].ProcessId = 4 + 4 * i;
+        records[i].SessionId = i % Server.sessionsOfProcesses;
+        records[i].pUserSid = i < Server.withoutSid ? nullptr : &userSid;
+        records[i].pProcessName = names + i * kNameBytes;
+        snprintf(records[i].pProcessName, kNameBytes, "process-%lu.exe", i);
+    }
+    *out = records;
+    *count = n;
+    return TRUE;
+}
+
+}  // namespace
+
+void xBindInProcessServer()
+{
+    memset(&Bound, 0, sizeof Bound);
+    Bound.WTSOpenServerA = Open;
+    Bound.WTSCloseServer = Close;
+    Bound.WTSFreeMemory = Free;
+    Bound.WTSFreeMemoryExA = FreeEx;
+    Bound.WTSEnumerateSessionsA = EnumSessions;
+    Bound.WTSEnumerateProcessesA = EnumProcesses;
+    ServicesBound = 1;
+}

@@ -1,0 +1,20 @@
+// An in-process stand-in for the terminal-services entry points, for
+// programs linked with the library's core: a generated server of any size,
+// with counts of what was opened, closed and released.
+#pragma once
+#include <windows.h>
+
+#include <vector>
+
+struct InProcessServer {
+    DWORD sessions = 0;
+    DWORD processes = 0;
+    DWORD sessionsOfProcesses = 1;  // processes are spread over this many sessions
+    DWORD withoutSid = 0;           // the first this many processes have no SID
+    int opens = 0, closes = 0, buffers = 0, releases = 0;
+};
+
+extern InProcessServer Server;
+
+// Points the library's bound entry points at the stand-in.
+void xBindInProcessServer();

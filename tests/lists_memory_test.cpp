@@ -1,0 +1,101 @@
+// Allocation failure at every allocation of an enumeration in turn, linked
+// from the library's core with an in-process server.
+#include <cstring>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "include/velquor.h"
+#include "sim/inprocess.h"
+#include "tests/alloc_fail.h"
+#include "tests/settings.h"
+
+namespace {
+
+class ListsMemory : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        xBindInProcessServer();
+        Server = InProcessServer();
+        Server.sessions = 40;
+        Server.processes = 40;
+        Server.sessionsOfProcesses = 3;
+        ClearLastErrorRecord();
+    }
+    void ExpectCleanFailure(int failing, const char* function)
+    {
+        EXPECT_EQ(OutstandingCallocs(), 0) << "allocation " << failing;
+        EXPECT_EQ(Server.opens, Server.closes);
+        EXPECT_EQ(Server.buffers, Server.releases);
+        const bool block = failing == lastAllocation;
+        const std::string place = std::string(block ? "calloc()" : "xAllocPrintf()") +
+                                  " {returned NULL pointer} : " + function + "()";
+        EXPECT_EQ(LastErrorRecord(), "0 \"" + place + "\"") << "allocation " << failing;
+    }
+    int lastAllocation = 0;
+};
+
+}  // namespace
+
+TEST_F(ListsMemory, EverySessionAllocationInTurn)
+{
+    CountCallocs();
+    SessionListRecord* block = nullptr;
+    ASSERT_EQ(QRVTS_EnumerateSessions("", FALSE, &block), QRVTS_OK);
+    lastAllocation = CallocsSoFar();
+    QRVTS_FreeBuffer(block);
+    ASSERT_GT(lastAllocation, 3);
+    for (int failing = 1; failing <= lastAllocation; ++failing) {
+        block = nullptr;
+        FailCallocAt(failing);
+        EXPECT_EQ(QRVTS_EnumerateSessions("", FALSE, &block), QRVTS_OUT_OF_MEMORY);
+        EXPECT_EQ(block, nullptr);
+        ExpectCleanFailure(failing, "QRVTS_EnumerateSessions");
+        CountCallocs();
+    }
+}
+
+TEST_F(ListsMemory, EveryProcessAllocationInTurn)
+{
+    CountCallocs();
+    ProcessListRecord* block = nullptr;
+    ASSERT_EQ(QRVTS_EnumerateProcesses("", 0xFFFFFFFF, FALSE, &block), QRVTS_OK);
+    lastAllocation = CallocsSoFar();
+    QRVTS_FreeBuffer(block);
+    ASSERT_GT(lastAllocation, 4);
+    for (int failing = 1; failing <= lastAllocation; ++failing) {
+        block = nullptr;
+        FailCallocAt(failing);
+        EXPECT_EQ(QRVTS_EnumerateProcesses("", 0xFFFFFFFF, FALSE, &block), QRVTS_OUT_OF_MEMORY);
+        EXPECT_EQ(block, nullptr);
+        ExpectCleanFailure(failing, "QRVTS_EnumerateProcesses");
+        CountCallocs();
+    }
+}
+
+TEST_F(ListsMemory, ListsGrowInLinearTime)
+{
+    // Appending 10,000 items allocates a number of times that grows with the
+    // logarithm of the length, not with the number of items.
+    Server.processes = 10000;
+    CountCallocs();
+    ProcessListRecord* block = nullptr;
+    ASSERT_EQ(QRVTS_EnumerateProcesses("", 0xFFFFFFFF, FALSE, &block), QRVTS_OK);
+    EXPECT_LT(CallocsSoFar(), 4 * 20 + 1);
+    EXPECT_EQ(block->Count, 10000u);
+    QRVTS_FreeBuffer(block);
+}
+
+TEST_F(ListsMemory, RejectedSidsLeaveTheLastRecord)
+{
+    // Every rejection counts; only the last one remains, as the record of
+    // the whole enumeration.
+    Server.withoutSid = 30;
+    ProcessListRecord* block = nullptr;
+    ASSERT_EQ(QRVTS_EnumerateProcesses("", 0xFFFFFFFF, FALSE, &block), QRVTS_OK);
+    const std::string record = LastErrorRecord();
+    EXPECT_NE(record.find(" \"IsValidSid() : QRVTS_ConvertSIDToText()\""), std::string::npos) << record;
+    EXPECT_EQ(block->Count, 40u);
+    QRVTS_FreeBuffer(block);
+}
