@@ -77,10 +77,8 @@ struct ProcessLists {
             sidRejected = true;
             sidError = error;
         }
-        return xListAppendF(&processIds, "%lu%c", process, kListDelimiter) &&
-               xListAppendF(&names, "%s%c", name ? name : "", kListDelimiter) &&
-               xListAppendF(&sessionIds, "%lu%c", session, kListDelimiter) &&
-               xListAppendF(&sids, "%s%c", text, kListDelimiter);
+        return xListAppendNumber(&processIds, process) && xListAppendText(&names, name) &&
+               xListAppendNumber(&sessionIds, session) && xListAppendText(&sids, text);
     }
     void RecordSidRejection()
     {
@@ -90,9 +88,21 @@ struct ProcessLists {
     }
 };
 
+// Room for a typical item of each list, taken once for the whole count.
+bool ReserveLists(ProcessLists* lists, DWORD count)
+{
+    const size_t typical[4] = {6, 16, 3, 48};
+    for (int i = 0; i < 4; ++i)
+        if (!xListReserve(lists->all[i], typical[i] * count))
+            return false;
+    return true;
+}
+
 bool BuildLists(const ProcessBuffer& buffer, DWORD filter, ProcessLists* lists)
 {
     lists->listed = buffer.count;
+    if (!ReserveLists(lists, buffer.count))
+        return false;
     for (DWORD i = 0; i < buffer.count; ++i) {
         DWORD session, process;
         LPSTR name;
@@ -119,13 +129,19 @@ LONG OutOfMemory(ProcessLists* lists, HANDLE handle, ProcessBuffer* buffer, cons
     return QRVTS_OUT_OF_MEMORY;
 }
 
-// Appends to `work` (kSidWorkArea characters) with wsprintfA.
-template <class... Values>
-void AppendFormatted(char* work, const char* format, Values... values)
+// Appends "%lu" of `value` at `end`; returns the new end.
+char* AppendDecimal(char* end, DWORD value)
 {
-    char piece[64];
-    wsprintfA(piece, format, values...);
-    lstrcatA(work, piece);
+    char digits[12];
+    char* p = digits + sizeof digits;
+    do {
+        *--p = char('0' + value % 10);
+        value /= 10;
+    } while (value);
+    const size_t n = size_t(digits + sizeof digits - p);
+    memcpy(end, p, n);
+    end[n] = '\0';
+    return end + n;
 }
 
 }  // namespace
@@ -145,16 +161,19 @@ BOOL xSidToText(PSID sid, LPSTR buffer, DWORD size, DWORD* rejectedError, bool* 
     const DWORD n = *GetSidSubAuthorityCount(sid);
     if (28 + 12 * n >= size)
         return FALSE;
-    char work[kSidWorkArea];
-    wsprintfA(work, "S-%lu-", 1ul);
+    // The longest text, 18 + 11 * 15 characters, fits the work area.
+    char work[kSidWorkArea] = "S-1-";
+    char* end = work + 4;
     const BYTE* v = authority->Value;
     if (v[0] == 0 && v[1] == 0)
-        AppendFormatted(work, "%lu", (DWORD(v[2]) << 24) | (DWORD(v[3]) << 16) | (DWORD(v[4]) << 8) | DWORD(v[5]));
+        end = AppendDecimal(end, (DWORD(v[2]) << 24) | (DWORD(v[3]) << 16) | (DWORD(v[4]) << 8) | DWORD(v[5]));
     else
-        AppendFormatted(work, "0x%02hx%02hx%02hx%02hx%02hx%02hx", USHORT(v[0]), USHORT(v[1]), USHORT(v[2]),
-                        USHORT(v[3]), USHORT(v[4]), USHORT(v[5]));
-    for (DWORD i = 0; i < n; ++i)
-        AppendFormatted(work, "-%lu", *GetSidSubAuthority(sid, i));
+        end += wsprintfA(end, "0x%02hx%02hx%02hx%02hx%02hx%02hx", USHORT(v[0]), USHORT(v[1]), USHORT(v[2]),
+                         USHORT(v[3]), USHORT(v[4]), USHORT(v[5]));
+    for (DWORD i = 0; i < n; ++i) {
+        *end++ = '-';
+        end = AppendDecimal(end, *GetSidSubAuthority(sid, i));
+    }
     lstrcpynA(buffer, work, int(size));
     return TRUE;
 }

@@ -48,9 +48,8 @@ struct SessionLists {
 
     bool Append(DWORD id, const char* name, DWORD state)
     {
-        return xListAppendF(&ids, "%lu%c", id, kListDelimiter) &&
-               xListAppendF(&names, "%s%c", name ? name : "", kListDelimiter) &&
-               xListAppendF(&states, "%s%c", xStateWord(state), kListDelimiter);
+        return xListAppendNumber(&ids, id) && xListAppendText(&names, name) &&
+               xListAppendText(&states, xStateWord(state));
     }
 };
 

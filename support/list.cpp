@@ -1,7 +1,5 @@
 #include "support/list.h"
 
-#include <cstdarg>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -33,26 +31,49 @@ bool Reserve(ListText* list, size_t needed)
 
 }  // namespace
 
-bool xListAppendF(ListText* list, const char* format, ...)
+bool xListReserve(ListText* list, size_t characters)
 {
-    va_list args;
-    va_start(args, format);
-    const size_t n = size_t(xFormatLength(format, args));
-    bool ok = Reserve(list, list->length + n + 1);
-    if (ok) {
-        _vsnprintf(list->text + list->length, n + 1, format, args);
-        list->length += n;
-        list->text[list->length] = '\0';
-    }
-    va_end(args);
-    return ok;
+    return Reserve(list, list->length + characters + 1);
+}
+
+bool xListAppendNumber(ListText* list, unsigned long value)
+{
+    char digits[16];
+    char* p = digits + sizeof digits;
+    *--p = kListDelimiter;
+    do {
+        *--p = char('0' + value % 10);
+        value /= 10;
+    } while (value);
+    const size_t n = size_t(digits + sizeof digits - p);
+    if (!Reserve(list, list->length + n + 1))
+        return false;
+    memcpy(list->text + list->length, p, n);
+    list->length += n;
+    list->text[list->length] = '\0';
+    return true;
+}
+
+bool xListAppendText(ListText* list, const char* text)
+{
+    const size_t n = text ? strlen(text) : 0;
+    if (!Reserve(list, list->length + n + 2))
+        return false;
+    memcpy(list->text + list->length, text ? text : "", n);
+    list->length += n;
+    list->text[list->length++] = kListDelimiter;
+    list->text[list->length] = '\0';
+    return true;
 }
 
 bool xListFinish(ListText* list)
 {
     if (!list->text)
         return Reserve(list, 1);
-    char* last = xLastChar(list->text);
+    // A delimiter in final position is the last character: no code page has
+    // a trail byte below 0x40. Anything else is found by walking the text.
+    char* last = list->length && list->text[list->length - 1] == kListDelimiter ? list->text + list->length - 1
+                                                                                 : xLastChar(list->text);
     if (*last == kListDelimiter) {
         *last = '\0';
         list->length = size_t(last - list->text);

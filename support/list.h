@@ -1,6 +1,5 @@
 // TAB-delimited list texts built in time proportional to their length: each
-// item is measured and formatted straight into a buffer that grows
-// geometrically.
+// item is written straight into a buffer that grows geometrically.
 #pragma once
 #include <cstddef>
 
@@ -12,9 +11,16 @@ struct ListText {
     size_t capacity;  // characters the allocation holds, terminator included
 };
 
-// Appends the formatted item. On a failed allocation the list's text is
-// released and left null; returns false then.
-bool xListAppendF(ListText* list, const char* format, ...);
+// The two items every list is made of, each followed by the delimiter: an
+// unsigned decimal number ("%lu") and a text ("%s", null as empty). On a
+// failed allocation the list's text is released and left null; they return
+// false then.
+bool xListAppendNumber(ListText* list, unsigned long value);
+bool xListAppendText(ListText* list, const char* text);
+
+// Makes room for `characters` more characters at once, where the caller
+// knows roughly how long the list will be. False when memory ran out.
+bool xListReserve(ListText* list, size_t characters);
 
 // Removes the one final delimiter, or makes the empty text for a list with
 // no items. False when the empty text could not be allocated.
