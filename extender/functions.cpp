@@ -4,6 +4,7 @@
 
 #include "extender/binding.h"
 #include "extender/entry.h"
+#include "extender/handlers.h"
 #include "extender/request.h"
 #include "include/velquor.h"
 #include "support/format.h"
@@ -11,10 +12,6 @@
 #include "support/strings.h"
 
 namespace {
-
-const int kNotYetImplemented = 902;
-
-int NotYetImplemented(Request& r) { return xFailRequest(r, kNotYetImplemented); }
 
 // A selector from 0 to `highest`, 0 when absent or empty.
 bool Selector(const char* text, int32_t highest, int32_t* value)
@@ -29,8 +26,10 @@ int WtsVersion(Request& r)
         return xFailRequest(r, 100);
     if (selector == 0)
         return xCompleteInteger(r, ZELExVersion(0));
-    if (selector != 2)
-        return NotYetImplemented(r);
+    if (selector == 1)
+        return WtsVersionArray(r);
+    if (selector == 3)
+        return WtsVersionBuffer(r);
     char* text = nullptr;
     xAllocPrintf(&text, "%d.%d.%d.%d", ZELExVersion(0), ZELExVersion(1), ZELExVersion(2), ZELExVersion(3));
     int result = xCompleteText(r, text ? text : "");
@@ -198,13 +197,13 @@ const ScriptHandler ScriptHandlers[16] = {
     WtsLastErrMsg,      // 2 wtslasterrmsg
     WtsIsTsEnabled,     // 3 wtsistsenabled
     WtsProcIdToSessId,  // 4 wtsprocidtosessid
-    NotYetImplemented,  // 5 wtsenumsessions
-    NotYetImplemented,  // 6 wtsenumprocesses
+    WtsEnumSessions,    // 5 wtsenumsessions
+    WtsEnumProcesses,   // 6 wtsenumprocesses
     WtsDisconnectSession,  // 7 wtsdisconnectsession
     WtsLogoffSession,   // 8 wtslogoffsession
     WtsTerminateProcess,  // 9 wtsterminateprocess
     WtsSendMessage,     // 10 wtssendmessage
-    NotYetImplemented,  // 11 wtsquerysessioninfo
+    WtsQuerySessionInfo,  // 11 wtsquerysessioninfo
     WtsWaitSystemEvent, // 12 wtswaitsystemevent
     WtsGetActiveConsoleSessId,  // 13 wtsgetactiveconsolesessid
     WtsShutdownSystem,  // 14 wtsshutdownsystem

@@ -82,6 +82,45 @@ QRVTS_PIN(__builtin_offsetof(ProcessListRecord, ProcessIds) == 8, "ProcessIds");
 QRVTS_PIN(__builtin_offsetof(ProcessListRecord, ProcessNames) == 12, "ProcessNames");
 QRVTS_PIN(__builtin_offsetof(ProcessListRecord, UserSids) == 16, "UserSids");
 
+/* Everything the platform reports about one session: six numbers and
+ * seventeen texts, never a null pointer (a property the platform refused is
+ * 0 or the empty text). Times are UTC, "YYYY:MM:DD:hh:mm:ss". */
+typedef struct SessionInfoRecord {
+    DWORD ClientBuildNumber;
+    DWORD HorizontalResolution;
+    DWORD VerticalResolution;
+    DWORD ColorDepth;
+    DWORD ClientHardwareId;
+    DWORD ClientProductId;
+    LPSTR ApplicationName;
+    LPSTR ClientAddress;
+    LPSTR ClientDirectory;
+    LPSTR ClientName;
+    LPSTR ClientProtocolType;
+    LPSTR ConnectState;
+    LPSTR DomainName;
+    LPSTR InitialProgram;
+    LPSTR OEMId;
+    LPSTR UserName;
+    LPSTR WinStationName;
+    LPSTR WorkingDirectory;
+    LPSTR CurrentTime;
+    LPSTR LogonTime;
+    LPSTR LastInputTime;
+    LPSTR ConnectTime;
+    LPSTR DisconnectTime;
+} SessionInfoRecord;
+QRVTS_PIN(sizeof(SessionInfoRecord) == 92, "SessionInfoRecord header");
+QRVTS_PIN(__builtin_offsetof(SessionInfoRecord, ClientProductId) == 20, "ClientProductId");
+QRVTS_PIN(__builtin_offsetof(SessionInfoRecord, ApplicationName) == 24, "ApplicationName");
+QRVTS_PIN(__builtin_offsetof(SessionInfoRecord, ClientName) == 36, "ClientName");
+QRVTS_PIN(__builtin_offsetof(SessionInfoRecord, ConnectState) == 44, "ConnectState");
+QRVTS_PIN(__builtin_offsetof(SessionInfoRecord, WinStationName) == 64, "WinStationName");
+QRVTS_PIN(__builtin_offsetof(SessionInfoRecord, CurrentTime) == 72, "CurrentTime");
+QRVTS_PIN(__builtin_offsetof(SessionInfoRecord, DisconnectTime) == 88, "DisconnectTime");
+
+LONG QRVTS_CALL QRVTS_QuerySessionInfo(LPCSTR serverName, DWORD sessionId, SessionInfoRecord** info);
+
 /* Session and process lists. The record pointer must be null on entry.
  * A session filter of 0xFFFFFFFF lists the processes of every session. */
 LONG QRVTS_CALL QRVTS_EnumerateSessions(LPCSTR serverName, BOOL extended, SessionListRecord** sessions);

@@ -228,16 +228,6 @@ TEST_F(ExtenderTest, RoutingBeforeAndAfterBinding)
     EXPECT_EQ(Call(0x10001).value.integer, 44003);  // low 16 bits: 1
 }
 
-TEST_F(ExtenderTest, HandlersStillToComeAnswerNotYetImplemented)
-{
-    Initialise();
-    for (int32_t request : {5, 6, 11}) {
-        Completion c = Call(request, {"", "", "", "", "", "", ""});
-        EXPECT_EQ(c.status, -1);
-        EXPECT_EQ(c.value.text, "902: Velquor: Function not yet implemented") << request;
-    }
-}
-
 TEST_F(ExtenderTest, CompletionResultIsTheRequestResult)
 {
     host.completionResult = 12345;

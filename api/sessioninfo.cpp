@@ -1,0 +1,259 @@
+// Everything the platform reports about one session, in one record.
+#include <cstdlib>
+#include <cstring>
+
+#include "api/lists.h"
+#include "extender/binding.h"
+#include "include/velquor.h"
+#include "support/errors.h"
+#include "support/format.h"
+#include "support/platform.h"
+
+namespace {
+
+const char kTextFailed[] = "xAllocPrintf() {returned NULL pointer} : QRVTS_QuerySessionInfo()";
+const char kBlockFailed[] = "calloc() {returned NULL pointer} : QRVTS_QuerySessionInfo()";
+const char kTimesRefused[] = "WinStationInformationWX() {session times} : QRVTS_QuerySessionInfo()";
+const char kUnsupported[] = "*UNSUPPORTED*";
+
+enum InfoClass {
+    InitialProgramClass = 0, ApplicationNameClass = 1, WorkingDirectoryClass = 2, OEMIdClass = 3,
+    UserNameClass = 5, WinStationNameClass = 6, DomainNameClass = 7, ConnectStateClass = 8,
+    ClientBuildNumberClass = 9, ClientNameClass = 10, ClientDirectoryClass = 11, ClientProductIdClass = 12,
+    ClientHardwareIdClass = 13, ClientAddressClass = 14, ClientDisplayClass = 15, ClientProtocolTypeClass = 16,
+};
+
+const char* PlaceOf(int infoClass)
+{
+    switch (infoClass) {
+    case ClientBuildNumberClass: return "WTSQuerySessionInformationAX() {WTSClientBuildNumber} : QRVTS_QuerySessionInfo()";
+    case ClientHardwareIdClass: return "WTSQuerySessionInformationAX() {WTSClientHardwareId} : QRVTS_QuerySessionInfo()";
+    case ClientProductIdClass: return "WTSQuerySessionInformationAX() {WTSClientProductId} : QRVTS_QuerySessionInfo()";
+    case ClientDisplayClass: return "WTSQuerySessionInformationAX() {WTSClientDisplay} : QRVTS_QuerySessionInfo()";
+    case ApplicationNameClass: return "WTSQuerySessionInformationAX() {WTSApplicationName} : QRVTS_QuerySessionInfo()";
+    case ClientAddressClass: return "WTSQuerySessionInformationAX() {WTSClientAddress} : QRVTS_QuerySessionInfo()";
+    case ClientNameClass: return "WTSQuerySessionInformationAX() {WTSClientName} : QRVTS_QuerySessionInfo()";
+    case ClientDirectoryClass: return "WTSQuerySessionInformationAX() {WTSClientDirectory} : QRVTS_QuerySessionInfo()";
+    case ClientProtocolTypeClass:
+        return "WTSQuerySessionInformationAX() {WTSClientProtocolType} : QRVTS_QuerySessionInfo()";
+    case ConnectStateClass: return "WTSQuerySessionInformationAX() {WTSConnectState} : QRVTS_QuerySessionInfo()";
+    case DomainNameClass: return "WTSQuerySessionInformationAX() {WTSDomainName} : QRVTS_QuerySessionInfo()";
+    case InitialProgramClass: return "WTSQuerySessionInformationAX() {WTSInitialProgram} : QRVTS_QuerySessionInfo()";
+    case OEMIdClass: return "WTSQuerySessionInformationAX() {WTSOEMId} : QRVTS_QuerySessionInfo()";
+    case UserNameClass: return "WTSQuerySessionInformationAX() {WTSUserName} : QRVTS_QuerySessionInfo()";
+    case WinStationNameClass:
+        return "WTSQuerySessionInformationAX() {WTSWinStationName / SessionName} : QRVTS_QuerySessionInfo()";
+    default: return "WTSQuerySessionInformationAX() {WTSWorkingDirectory} : QRVTS_QuerySessionInfo()";
+    }
+}
+
+// The seventeen texts in the record's field order.
+enum Text {
+    ApplicationName, ClientAddress, ClientDirectory, ClientName, ClientProtocolType, ConnectState, DomainName,
+    InitialProgram, OEMId, UserName, WinStationName, WorkingDirectory, CurrentTime, LogonTime, LastInputTime,
+    ConnectTime, DisconnectTime, TextCount
+};
+
+struct Query {
+    HANDLE handle;
+    DWORD session;
+    DWORD numbers[6] = {0, 0, 0, 0, 0, 0};
+    char* texts[TextCount] = {};
+
+    ~Query()
+    {
+        for (char* text : texts)
+            free(text);
+    }
+
+    // Calls `use` with the platform's buffer, or with null when refused.
+    template <class Use>
+    void Ask(int infoClass, Use use)
+    {
+        LPSTR buffer = nullptr;
+        DWORD bytes = 0;
+        if (!Bound.WTSQuerySessionInformationA(handle, session, infoClass, &buffer, &bytes)) {
+            xRecordLastError(GetLastError(), PlaceOf(infoClass));
+            buffer = nullptr;
+        }
+        use(buffer);
+        if (buffer)
+            Bound.WTSFreeMemory(buffer);
+    }
+
+    DWORD Number(int infoClass)
+    {
+        DWORD value = 0;
+        Ask(infoClass, [&](LPSTR b) { value = b ? *reinterpret_cast<DWORD*>(b) : 0; });
+        return value;
+    }
+
+    // Makes text `t` from the class's buffer with `convert`; false when memory ran out.
+    template <class Convert>
+    bool Make(Text t, int infoClass, Convert convert)
+    {
+        Ask(infoClass, [&](LPSTR b) { convert(b, &texts[t]); });
+        return texts[t] != nullptr;
+    }
+
+    bool Plain(Text t, int infoClass)
+    {
+        return Make(t, infoClass, [](LPSTR b, char** out) { xAllocPrintf(out, "%s", b ? b : ""); });
+    }
+
+    bool PlainOrUnsupported(Text t, int infoClass)
+    {
+        if (PlatformInfo.IsWinXP || PlatformInfo.IsWin2003 || PlatformInfo.IsNTOther) {
+            xAllocPrintf(&texts[t], "%s", kUnsupported);
+            return texts[t] != nullptr;
+        }
+        return Plain(t, infoClass);
+    }
+};
+
+void AddressText(LPSTR buffer, char** out)
+{
+    if (!buffer) {
+        xAllocPrintf(out, "");
+        return;
+    }
+    const TsClientAddress* a = reinterpret_cast<const TsClientAddress*>(buffer);
+    switch (a->AddressFamily) {
+    case 0: xAllocPrintf(out, "*UNSPEC*"); break;
+    case 2: xAllocPrintf(out, "%d.%d.%d.%d", a->Address[2], a->Address[3], a->Address[4], a->Address[5]); break;
+    case 6: xAllocPrintf(out, "*IPX*"); break;
+    case 17: xAllocPrintf(out, "*NETBIOS*"); break;
+    default: xAllocPrintf(out, "*UNKNOWN*"); break;
+    }
+}
+
+void ProtocolText(LPSTR buffer, char** out)
+{
+    static const char* const kProtocols[] = {"CONSOLE", "ICA", "RDP"};
+    if (!buffer) {
+        xAllocPrintf(out, "");
+        return;
+    }
+    const USHORT protocol = *reinterpret_cast<const USHORT*>(buffer);
+    xAllocPrintf(out, "%s", protocol < 3 ? kProtocols[protocol] : "*UNKNOWN*");
+}
+
+void StateText(LPSTR buffer, char** out)
+{
+    xAllocPrintf(out, "%s", buffer ? xStateWord(*reinterpret_cast<const DWORD*>(buffer)) : "");
+}
+
+// A FILETIME as UTC text; zero, or a value the conversion refuses, is the empty text.
+void TimeText(ULONGLONG value, char** out)
+{
+    FILETIME ft = {DWORD(value), DWORD(value >> 32)};
+    SYSTEMTIME st;
+    if ((ft.dwLowDateTime == 0 && ft.dwHighDateTime == 0) || !FileTimeToSystemTime(&ft, &st)) {
+        xAllocPrintf(out, "");
+        return;
+    }
+    xAllocPrintf(out, "%04hu:%02hu:%02hu:%02hu:%02hu:%02hu", st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute,
+                 st.wSecond);
+}
+
+ULONGLONG TimeAt(const BYTE* info, size_t offset)
+{
+    ULONGLONG value;
+    memcpy(&value, info + offset, sizeof value);
+    return value;
+}
+
+// The five times from one window-station query; all empty when it is
+// refused or the window-station library is not there.
+bool MakeTimes(Query& q)
+{
+    BYTE info[kWinStationInfoSize];
+    memset(info, 0, sizeof info);
+    ULONG returned = 0;
+    if (Bound.WinStationQueryInformationW &&
+        !Bound.WinStationQueryInformationW(q.handle, q.session, int(kWinStationInformationClass), info,
+                                           kWinStationInfoSize, &returned)) {
+        xRecordLastError(GetLastError(), kTimesRefused);
+        memset(info, 0, sizeof info);
+    }
+    const ULONGLONG lastInput = TimeAt(info, kLastInputTimeOffset);
+    TimeText(TimeAt(info, kCurrentTimeOffset), &q.texts[CurrentTime]);
+    TimeText(TimeAt(info, kLogonTimeOffset), &q.texts[LogonTime]);
+    TimeText(lastInput ? lastInput : TimeAt(info, kDisconnectTimeOffset), &q.texts[LastInputTime]);
+    TimeText(TimeAt(info, kConnectTimeOffset), &q.texts[ConnectTime]);
+    TimeText(TimeAt(info, kDisconnectTimeOffset), &q.texts[DisconnectTime]);
+    for (int t = CurrentTime; t <= DisconnectTime; ++t)
+        if (!q.texts[t])
+            return false;
+    return true;
+}
+
+bool MakeNumbersAndTexts(Query& q)
+{
+    q.numbers[0] = q.Number(ClientBuildNumberClass);
+    q.numbers[4] = q.Number(ClientHardwareIdClass);
+    q.Ask(ClientProductIdClass, [&](LPSTR b) { q.numbers[5] = b ? *reinterpret_cast<USHORT*>(b) : 0; });
+    q.Ask(ClientDisplayClass, [&](LPSTR b) {
+        if (b)
+            memcpy(&q.numbers[1], b, sizeof(TsClientDisplay));
+    });
+    return q.PlainOrUnsupported(ApplicationName, ApplicationNameClass) &&
+           q.Make(ClientAddress, ClientAddressClass, AddressText) && q.Plain(ClientName, ClientNameClass) &&
+           q.Plain(ClientDirectory, ClientDirectoryClass) &&
+           q.Make(ClientProtocolType, ClientProtocolTypeClass, ProtocolText) &&
+           q.Make(ConnectState, ConnectStateClass, StateText) && q.Plain(DomainName, DomainNameClass) &&
+           q.PlainOrUnsupported(InitialProgram, InitialProgramClass) && q.Plain(OEMId, OEMIdClass) &&
+           q.Plain(UserName, UserNameClass) && q.Plain(WinStationName, WinStationNameClass) &&
+           q.Plain(WorkingDirectory, WorkingDirectoryClass);
+}
+
+SessionInfoRecord* Pack(const Query& q)
+{
+    size_t bytes = sizeof(SessionInfoRecord);
+    for (const char* text : q.texts)
+        bytes += strlen(text) + 1;
+    SessionInfoRecord* record = static_cast<SessionInfoRecord*>(calloc(bytes, 1));
+    if (!record)
+        return nullptr;
+    memcpy(record, q.numbers, sizeof q.numbers);
+    LPSTR* pointers = &record->ApplicationName;
+    char* at = reinterpret_cast<char*>(record) + sizeof(SessionInfoRecord);
+    for (int t = 0; t < TextCount; ++t) {
+        pointers[t] = at;
+        const size_t n = strlen(q.texts[t]) + 1;
+        memcpy(at, q.texts[t], n);
+        at += n;
+    }
+    return record;
+}
+
+LONG OutOfMemory(HANDLE handle, const char* place)
+{
+    QRVTS_CloseServer(handle);
+    xRecordLastError(0, place);
+    return QRVTS_OUT_OF_MEMORY;
+}
+
+}  // namespace
+
+extern "C" LONG QRVTS_CALL QRVTS_QuerySessionInfo(LPCSTR serverName, DWORD sessionId, SessionInfoRecord** info)
+{
+    if (!info || *info)
+        return QRVTS_INVALID_PARAMETER;
+    if (!Bound.WTSQuerySessionInformationA || !Bound.WTSFreeMemory)
+        return QRVTS_NOT_AVAILABLE;
+    HANDLE handle = nullptr;
+    const LONG opened = QRVTS_OpenServer(serverName, &handle);
+    if (opened != QRVTS_OK)
+        return opened;
+    Query q{handle, sessionId};
+    if (!MakeNumbersAndTexts(q))
+        return OutOfMemory(handle, kTextFailed);
+    if (!MakeTimes(q))
+        return OutOfMemory(handle, kBlockFailed);
+    *info = Pack(q);
+    if (!*info)
+        return OutOfMemory(handle, kBlockFailed);
+    QRVTS_CloseServer(handle);
+    return QRVTS_OK;
+}
