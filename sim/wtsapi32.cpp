@@ -261,8 +261,8 @@ BOOL WINAPI WTSSendMessageA(HANDLE h, DWORD session, LPSTR title, DWORD titleLen
 BOOL WINAPI WTSQuerySessionInformationA(HANDLE h, DWORD session, int infoClass, LPSTR* buffer, DWORD* bytes)
 {
     SimLog("WTSQuerySessionInformationA handle=%p session=%lu class=%d", h, session, infoClass);
-    if (SimFails("WTSQuerySessionInformationA") ||
-        SimFails("WTSQuerySessionInformationA." + std::to_string(infoClass)))
+    if (SimFails("WTSQuerySessionInformationA", h) ||
+        SimFails("WTSQuerySessionInformationA." + std::to_string(infoClass), h))
         return FALSE;
     const SimSession* s = SimFindSession(session);
     if (!s) {
