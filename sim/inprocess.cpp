@@ -76,6 +76,38 @@ BOOL WINAPI EnumProcesses(HANDLE, DWORD, DWORD, TsProcessInfo** out, DWORD* coun
     return TRUE;
 }
 
+// Every session is the same rich one.
+BOOL WINAPI QueryInfo(HANDLE, DWORD, int infoClass, LPSTR* buffer, DWORD* bytes)
+{
+    ++Server.queries;
+    char* b = Allocate<char>(64);
+    switch (infoClass) {
+    case 14: {
+        TsClientAddress a = {2, {0, 0, 10, 0, 0, 7}};
+        memcpy(b, &a, sizeof a);
+        break;
+    }
+    case 15: {
+        TsClientDisplay d = {1024, 768, 16};
+        memcpy(b, &d, sizeof d);
+        break;
+    }
+    case 8: case 9: case 12: case 13: case 16: b[0] = 2; break;
+    default: snprintf(b, 64, "text of class %d", infoClass);
+    }
+    *buffer = b;
+    *bytes = 64;
+    return TRUE;
+}
+
+BOOLEAN WINAPI QueryTimes(HANDLE, ULONG, int, PVOID info, ULONG, PULONG)
+{
+    const ULONGLONG time = 127859223670000000ull;  // 2006:03:04:05:06:07
+    for (size_t offset : {kConnectTimeOffset, kLogonTimeOffset, kLastInputTimeOffset, kCurrentTimeOffset})
+        memcpy(static_cast<BYTE*>(info) + offset, &time, 8);
+    return TRUE;
+}
+
 }  // namespace
 
 void xBindInProcessServer()
@@ -87,5 +119,7 @@ void xBindInProcessServer()
     Bound.WTSFreeMemoryExA = FreeEx;
     Bound.WTSEnumerateSessionsA = EnumSessions;
     Bound.WTSEnumerateProcessesA = EnumProcesses;
+    Bound.WTSQuerySessionInformationA = QueryInfo;
+    Bound.WinStationQueryInformationW = QueryTimes;
     ServicesBound = 1;
 }

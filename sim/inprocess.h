@@ -12,6 +12,7 @@ struct InProcessServer {
     DWORD sessionsOfProcesses = 1;  // processes are spread over this many sessions
     DWORD withoutSid = 0;           // the first this many processes have no SID
     int opens = 0, closes = 0, buffers = 0, releases = 0;
+    int queries = 0;  // session-information queries answered
 };
 
 extern InProcessServer Server;

@@ -1,0 +1,134 @@
+// The session query's allocation failures in turn, the service wrappers,
+// and a query without the window-station library, linked from the core.
+#include <cstring>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "extender/binding.h"
+#include "extender/request.h"
+#include "extender/wrappers.h"
+#include "host/host.h"
+#include "include/velquor.h"
+#include "sim/inprocess.h"
+#include "support/platform.h"
+#include "tests/alloc_fail.h"
+#include "tests/settings.h"
+
+namespace {
+
+class QueryMemory : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        xPlatformAttach(&PlatformInfo, GetModuleHandleA(nullptr), DLL_PROCESS_ATTACH);
+        xBindInProcessServer();
+        Server = InProcessServer();
+        ClearLastErrorRecord();
+    }
+};
+
+}  // namespace
+
+TEST_F(QueryMemory, AFullRecord)
+{
+    SessionInfoRecord* info = nullptr;
+    ASSERT_EQ(QRVTS_QuerySessionInfo("", 2, &info), QRVTS_OK);
+    EXPECT_STREQ(info->ClientAddress, "10.0.0.7");
+    EXPECT_STREQ(info->LogonTime, "2006:03:04:05:06:07");
+    EXPECT_STREQ(info->DisconnectTime, "");
+    EXPECT_STREQ(info->LastInputTime, "2006:03:04:05:06:07");
+    EXPECT_EQ(info->HorizontalResolution, 1024u);
+    EXPECT_EQ(Server.buffers, Server.releases);
+    QRVTS_FreeBuffer(info);
+}
+
+TEST_F(QueryMemory, EveryAllocationInTurn)
+{
+    CountCallocs();
+    SessionInfoRecord* info = nullptr;
+    ASSERT_EQ(QRVTS_QuerySessionInfo("", 2, &info), QRVTS_OK);
+    const int allocations = CallocsSoFar();
+    const int queriesInAll = Server.queries;
+    QRVTS_FreeBuffer(info);
+    ASSERT_EQ(allocations, 12 + 5 + 1);  // twelve texts, five times, the record
+    for (int failing = 1; failing <= allocations; ++failing) {
+        Server = InProcessServer();
+        info = nullptr;
+        FailCallocAt(failing);
+        EXPECT_EQ(QRVTS_QuerySessionInfo("", 2, &info), QRVTS_OUT_OF_MEMORY);
+        EXPECT_EQ(info, nullptr);
+        EXPECT_EQ(OutstandingCallocs(), 0) << failing;
+        EXPECT_EQ(Server.buffers, Server.releases);
+        const char* place = failing <= 12 ? "xAllocPrintf() {returned NULL pointer} : QRVTS_QuerySessionInfo()"
+                                          : "calloc() {returned NULL pointer} : QRVTS_QuerySessionInfo()";
+        EXPECT_EQ(LastErrorRecord(), std::string("0 \"") + place + "\"") << failing;
+        if (failing == 1) {
+            EXPECT_EQ(Server.queries, 4);  // no platform call after the first text failed
+        }
+        if (failing > 12) {
+            EXPECT_EQ(Server.queries, queriesInAll);
+        }
+        CountCallocs();
+    }
+}
+
+TEST_F(QueryMemory, WithoutTheWindowStationLibrary)
+{
+    Bound.WinStationQueryInformationW = nullptr;
+    SessionInfoRecord* info = nullptr;
+    ASSERT_EQ(QRVTS_QuerySessionInfo("", 2, &info), QRVTS_OK);
+    for (LPSTR t : {info->CurrentTime, info->LogonTime, info->LastInputTime, info->ConnectTime, info->DisconnectTime})
+        EXPECT_STREQ(t, "");
+    EXPECT_STREQ(info->UserName, "text of class 5");
+    QRVTS_FreeBuffer(info);
+    memset(&Bound, 0, sizeof Bound);
+    info = nullptr;
+    EXPECT_EQ(QRVTS_QuerySessionInfo("", 2, &info), QRVTS_NOT_AVAILABLE);  // before binding
+}
+
+TEST(Wrappers, BinaryBufferGuards)
+{
+    Host host(1006);
+    CurrentServiceBlock = &host.block;
+    int32_t handle = 55;
+    EXPECT_EQ(xAllocBinBuf(0, &handle), -1);
+    EXPECT_EQ(handle, 55);
+    EXPECT_EQ(xAllocBinBuf(16, nullptr), -1);
+    EXPECT_EQ(xAllocBinBuf(16, &handle), 0);
+    EXPECT_TRUE(host.buffers.count(handle));
+    void* data = &handle;
+    EXPECT_EQ(xGetBinBufDataPtr(handle, &data), -1);  // the slot holds a pointer already
+    EXPECT_EQ(xGetBinBufDataPtr(handle, nullptr), -1);
+    data = nullptr;
+    EXPECT_EQ(xGetBinBufDataPtr(handle, &data), 0);
+    EXPECT_EQ(data, host.buffers[handle].data());
+    EXPECT_EQ(xSetBinBufEOD(handle, 7, nullptr), 0);
+    int32_t end = 0;
+    EXPECT_EQ(xSetBinBufEOD(handle, 9, &end), 0);
+    EXPECT_EQ(end, 9);
+    host.binBufAllocate = {1, -12};
+    EXPECT_EQ(xAllocBinBuf(4, &handle), -12);
+    EXPECT_EQ(handle, 0);
+
+    Host old(1005);
+    CurrentServiceBlock = &old.block;
+    handle = 3;
+    EXPECT_EQ(xAllocBinBuf(16, &handle), -1);
+    EXPECT_EQ(handle, 0);
+    data = nullptr;
+    EXPECT_EQ(xGetBinBufDataPtr(1, &data), -1);
+    EXPECT_EQ(xSetBinBufEOD(1, 1, nullptr), -1);
+    EXPECT_TRUE(old.buffers.empty());
+    HostVariable array;
+    memset(&array, 0, sizeof array);
+    EXPECT_EQ(xAllocArray(&array, 2, 0, 0, 0, 0), 0);  // the array services still answer
+    EXPECT_EQ(xSetArrayItemLong(&array, 1, 0, 0, 0, 0, 42), 0);
+    EXPECT_EQ(old.arrays[array.IntValue][1].integer, 42);
+    old.arrayItem = {1, 99};
+    EXPECT_EQ(xSetArrayItemString(&array, 0, 0, 0, 0, 0, nullptr), -1);  // no call: the failure stays armed
+    EXPECT_EQ(xSetArrayItemString(&array, 0, 0, 0, 0, 0, "x"), 99);
+    EXPECT_EQ(xFreeArray(&array), 0);
+    EXPECT_TRUE(old.arrays.empty());
+    CurrentServiceBlock = nullptr;
+}
