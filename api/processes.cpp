@@ -129,21 +129,6 @@ LONG OutOfMemory(ProcessLists* lists, HANDLE handle, ProcessBuffer* buffer, cons
     return QRVTS_OUT_OF_MEMORY;
 }
 
-// Appends "%lu" of `value` at `end`; returns the new end.
-char* AppendDecimal(char* end, DWORD value)
-{
-    char digits[12];
-    char* p = digits + sizeof digits;
-    do {
-        *--p = char('0' + value % 10);
-        value /= 10;
-    } while (value);
-    const size_t n = size_t(digits + sizeof digits - p);
-    memcpy(end, p, n);
-    end[n] = '\0';
-    return end + n;
-}
-
 }  // namespace
 
 BOOL xSidToText(PSID sid, LPSTR buffer, DWORD size, DWORD* rejectedError, bool* wasRejected)
@@ -166,13 +151,13 @@ BOOL xSidToText(PSID sid, LPSTR buffer, DWORD size, DWORD* rejectedError, bool* 
     char* end = work + 4;
     const BYTE* v = authority->Value;
     if (v[0] == 0 && v[1] == 0)
-        end = AppendDecimal(end, (DWORD(v[2]) << 24) | (DWORD(v[3]) << 16) | (DWORD(v[4]) << 8) | DWORD(v[5]));
+        end = xWriteDecimal(end, (DWORD(v[2]) << 24) | (DWORD(v[3]) << 16) | (DWORD(v[4]) << 8) | DWORD(v[5]));
     else
         end += wsprintfA(end, "0x%02hx%02hx%02hx%02hx%02hx%02hx", USHORT(v[0]), USHORT(v[1]), USHORT(v[2]),
                          USHORT(v[3]), USHORT(v[4]), USHORT(v[5]));
     for (DWORD i = 0; i < n; ++i) {
         *end++ = '-';
-        end = AppendDecimal(end, *GetSidSubAuthority(sid, i));
+        end = xWriteDecimal(end, *GetSidSubAuthority(sid, i));
     }
     lstrcpynA(buffer, work, int(size));
     return TRUE;

@@ -36,21 +36,28 @@ bool xListReserve(ListText* list, size_t characters)
     return Reserve(list, list->length + characters + 1);
 }
 
-bool xListAppendNumber(ListText* list, unsigned long value)
+char* xWriteDecimal(char* at, unsigned long value)
 {
-    char digits[16];
+    char digits[12];
     char* p = digits + sizeof digits;
-    *--p = kListDelimiter;
     do {
         *--p = char('0' + value % 10);
         value /= 10;
     } while (value);
     const size_t n = size_t(digits + sizeof digits - p);
-    if (!Reserve(list, list->length + n + 1))
+    memcpy(at, p, n);
+    at[n] = '\0';
+    return at + n;
+}
+
+bool xListAppendNumber(ListText* list, unsigned long value)
+{
+    if (!Reserve(list, list->length + 12))
         return false;
-    memcpy(list->text + list->length, p, n);
-    list->length += n;
-    list->text[list->length] = '\0';
+    char* end = xWriteDecimal(list->text + list->length, value);
+    *end++ = kListDelimiter;
+    *end = '\0';
+    list->length = size_t(end - list->text);
     return true;
 }
 

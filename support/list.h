@@ -27,3 +27,7 @@ bool xListReserve(ListText* list, size_t characters);
 bool xListFinish(ListText* list);
 
 void xListRelease(ListText* list);
+
+// Writes `value` in unsigned decimal at `at`, with a terminator; returns the
+// position of the terminator.
+char* xWriteDecimal(char* at, unsigned long value);

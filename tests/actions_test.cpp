@@ -7,60 +7,12 @@
 
 #include <gtest/gtest.h>
 
-#include "host/host.h"
 #include "include/velquor.h"
-#include "tests/settings.h"
-#include "tests/simlog.h"
+#include "tests/real_dll.h"
 
 namespace {
 
-template <class Fn>
-Fn Export(HMODULE module, const char* name)
-{
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
-class Actions : public ::testing::Test {
-protected:
-    Host host;
-    Extender ext;
-    SimCallLog log{::testing::UnitTest::GetInstance()->current_test_info()->name()};
-
-    void SetUp() override
-    {
-        ASSERT_TRUE(ext.Load("velquor.dll"));
-        std::string message;
-        ASSERT_EQ(HostInitialise(host, ext, &message), 16) << message;
-        ClearLastErrorRecord();
-    }
-    void TearDown() override
-    {
-        EXPECT_EQ(log.OpenHandles(), 0);
-        EXPECT_EQ(log.OpenBuffers(), 0);
-    }
-    Completion Call(int32_t request, std::vector<const char*> args, Host* on = nullptr)
-    {
-        Host& h = on ? *on : host;
-        HostCall(h, ext, request, args);
-        return h.completion;
-    }
-    std::string Message(int number)
-    {
-        char text[300];
-        ext.LoadString(ext.module, UINT(number), text, sizeof text);
-        return text;
-    }
-    void ExpectError(const Completion& c, int number)
-    {
-        EXPECT_EQ(c.status, -1);
-        EXPECT_EQ(c.value.text, Message(number));
-    }
-    template <class Fn>
-    Fn Api(const char* name)
-    {
-        return Export<Fn>(ext.module, name);
-    }
-};
+class Actions : public SimulatedTest {};
 
 }  // namespace
 

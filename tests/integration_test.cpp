@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "host/host.h"
+#include "tests/real_dll.h"
 
 namespace {
 
@@ -18,25 +18,7 @@ std::string Bin()
     return path;
 }
 
-class Integration : public ::testing::Test {
-protected:
-    Host host;
-    Extender ext;
-
-    void SetUp() override { ASSERT_TRUE(ext.Load("velquor.dll")); }
-
-    Completion Call(int32_t request, std::vector<const char*> args = {})
-    {
-        HostCall(host, ext, request, args);
-        return host.completion;
-    }
-    std::string Message(int number)
-    {
-        char text[300];
-        ext.LoadString(ext.module, UINT(number), text, sizeof text);
-        return text;
-    }
-};
+class Integration : public RealDllTest {};
 
 bool SimulatorLoaded()
 {

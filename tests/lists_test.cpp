@@ -8,10 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "host/host.h"
 #include "include/velquor.h"
-#include "tests/settings.h"
-#include "tests/simlog.h"
+#include "tests/real_dll.h"
 
 namespace {
 
@@ -20,11 +18,8 @@ typedef LONG(WINAPI* EnumProcessesFn)(LPCSTR, DWORD, BOOL, ProcessListRecord**);
 typedef BOOL(WINAPI* SidTextFn)(PSID, LPSTR, DWORD);
 typedef void(WINAPI* FreeFn)(void*);
 
-class Lists : public ::testing::Test {
+class Lists : public SimulatedTest {
 protected:
-    Host host;
-    Extender ext;
-    SimCallLog log{::testing::UnitTest::GetInstance()->current_test_info()->name()};
     EnumSessionsFn sessions = nullptr;
     EnumProcessesFn processes = nullptr;
     SidTextFn sidText = nullptr;
@@ -32,24 +27,11 @@ protected:
 
     void SetUp() override
     {
-        ASSERT_TRUE(ext.Load("velquor.dll"));
-        std::string message;
-        ASSERT_EQ(HostInitialise(host, ext, &message), 16) << message;
+        SimulatedTest::SetUp();
         sessions = Api<EnumSessionsFn>("_QRVTS_EnumerateSessions@12");
         processes = Api<EnumProcessesFn>("_QRVTS_EnumerateProcesses@16");
         sidText = Api<SidTextFn>("_QRVTS_ConvertSIDToText@12");
         freeBuffer = Api<FreeFn>("_QRVTS_FreeBuffer@4");
-        ClearLastErrorRecord();
-    }
-    void TearDown() override
-    {
-        EXPECT_EQ(log.OpenHandles(), 0);
-        EXPECT_EQ(log.OpenBuffers(), 0);
-    }
-    template <class Fn>
-    Fn Api(const char* name)
-    {
-        return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(ext.module, name)));
     }
     // The block holds exactly the header and the packed texts.
     template <class Block>

@@ -10,10 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include "host/host.h"
 #include "include/velquor.h"
-#include "tests/settings.h"
-#include "tests/simlog.h"
+#include "tests/real_dll.h"
 
 namespace {
 
@@ -27,44 +25,22 @@ bool Unsupported()
     return !v || strcmp(v, "win2k") != 0;  // the prefix default is a later NT version
 }
 
-class SessionInfo : public ::testing::Test {
+class SessionInfo : public SimulatedTest {
 protected:
-    Host host;
-    Extender ext;
-    SimCallLog log{::testing::UnitTest::GetInstance()->current_test_info()->name()};
     QueryFn query = nullptr;
     FreeFn freeBuffer = nullptr;
 
     void SetUp() override
     {
-        ASSERT_TRUE(ext.Load("velquor.dll"));
-        std::string message;
-        ASSERT_EQ(HostInitialise(host, ext, &message), 16) << message;
-        query = reinterpret_cast<QueryFn>(reinterpret_cast<void*>(GetProcAddress(ext.module, "_QRVTS_QuerySessionInfo@12")));
-        freeBuffer = reinterpret_cast<FreeFn>(reinterpret_cast<void*>(GetProcAddress(ext.module, "_QRVTS_FreeBuffer@4")));
-        ClearLastErrorRecord();
-    }
-    void TearDown() override
-    {
-        EXPECT_EQ(log.OpenHandles(), 0);
-        EXPECT_EQ(log.OpenBuffers(), 0);
+        SimulatedTest::SetUp();
+        query = Api<QueryFn>("_QRVTS_QuerySessionInfo@12");
+        freeBuffer = Api<FreeFn>("_QRVTS_FreeBuffer@4");
     }
     SessionInfoRecord* Query(DWORD session, const char* server = "")
     {
         SessionInfoRecord* info = nullptr;
         EXPECT_EQ(query(server, session, &info), QRVTS_OK);
         return info;
-    }
-    Completion Call(int32_t request, std::vector<const char*> args)
-    {
-        HostCall(host, ext, request, args);
-        return host.completion;
-    }
-    std::string Message(int number)
-    {
-        char text[300];
-        ext.LoadString(ext.module, UINT(number), text, sizeof text);
-        return text;
     }
 };
 

@@ -1,0 +1,69 @@
+// A test of the real velquor.dll driven through the host, against the
+// simulator: loads it, and offers calls, message texts and exports.
+#pragma once
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "host/host.h"
+#include "tests/settings.h"
+#include "tests/simlog.h"
+
+class RealDllTest : public ::testing::Test {
+protected:
+    Host host;
+    Extender ext;
+
+    void SetUp() override { ASSERT_TRUE(ext.Load("velquor.dll")); }
+
+    // Initialises the extender and starts from an empty last-error record.
+    void Initialise()
+    {
+        std::string message;
+        ASSERT_EQ(HostInitialise(host, ext, &message), 16) << message;
+        ClearLastErrorRecord();
+    }
+    Completion Call(int32_t request, std::vector<const char*> args = {}, Host* on = nullptr)
+    {
+        Host& h = on ? *on : host;
+        HostCall(h, ext, request, args);
+        return h.completion;
+    }
+    std::string Message(int number)
+    {
+        char text[300];
+        ext.LoadString(ext.module, UINT(number), text, sizeof text);
+        return text;
+    }
+    void ExpectError(const Completion& c, int number)
+    {
+        EXPECT_EQ(c.status, -1);
+        EXPECT_EQ(c.value.text, Message(number));
+    }
+    template <class Fn>
+    Fn Api(const char* name)
+    {
+        return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(ext.module, name)));
+    }
+};
+
+// A real-DLL test against the simulator whose every server handle and
+// platform buffer must be given back by the end.
+class SimulatedTest : public RealDllTest {
+protected:
+    SimCallLog log{::testing::UnitTest::GetInstance()->current_test_info()->name()};
+
+    void SetUp() override
+    {
+        RealDllTest::SetUp();
+        Initialise();
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(log.OpenHandles(), 0);
+        EXPECT_EQ(log.OpenBuffers(), 0);
+    }
+};
