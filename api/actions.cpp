@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "api/server.h"
 #include "extender/binding.h"
 #include "include/velquor.h"
 #include "support/errors.h"
@@ -20,17 +21,21 @@ LONG OnServer(LPCSTR server, LONG failure, const char* place, Action action)
     LONG result = QRVTS_OpenServer(server, &handle);
     if (result != QRVTS_OK)
         return result;
-    if (!action(handle)) {
-        const DWORD error = GetLastError();
-        QRVTS_CloseServer(handle);
-        xRecordLastError(error, place);
-        return failure;
-    }
+    if (!action(handle))
+        return xServiceFailed(handle, place, failure);
     QRVTS_CloseServer(handle);
     return QRVTS_OK;
 }
 
 }  // namespace
+
+LONG xServiceFailed(HANDLE handle, const char* place, LONG failure)
+{
+    const DWORD error = GetLastError();
+    QRVTS_CloseServer(handle);
+    xRecordLastError(error, place);
+    return failure;
+}
 
 extern "C" LONG QRVTS_CALL QRVTS_OpenServer(LPCSTR serverName, HANDLE* handle)
 {
@@ -168,12 +173,8 @@ extern "C" LONG QRVTS_CALL QRVTS_SendMessage(LPCSTR serverName, DWORD sessionId,
     }
     const DWORD titleLength = DWORD(lstrlenA(copies.title)), messageLength = DWORD(lstrlenA(copies.message));
     if (!Bound.WTSSendMessageA(handle, sessionId, copies.title, titleLength, copies.message, messageLength, style,
-                               timeout, response, wait)) {
-        const DWORD error = GetLastError();
-        QRVTS_CloseServer(handle);
-        xRecordLastError(error, "WTSSendMessageAX() : QRVTS_SendMessage()");
-        return QRVTS_SEND_MESSAGE_FAILED;
-    }
+                               timeout, response, wait))
+        return xServiceFailed(handle, "WTSSendMessageAX() : QRVTS_SendMessage()", QRVTS_SEND_MESSAGE_FAILED);
     QRVTS_CloseServer(handle);
     return QRVTS_OK;
 }

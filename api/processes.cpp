@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "api/lists.h"
+#include "api/server.h"
 #include "extender/binding.h"
 #include "include/velquor.h"
 #include "support/errors.h"
@@ -186,10 +187,7 @@ extern "C" LONG QRVTS_CALL QRVTS_EnumerateProcesses(LPCSTR serverName, DWORD ses
         return result;
     ProcessBuffer buffer;
     if (!Enumerate(handle, sessionFilter, extended, &buffer)) {
-        const DWORD error = GetLastError();
-        QRVTS_CloseServer(handle);
-        xRecordLastError(error, kEnumerateFailed);
-        return QRVTS_ENUM_PROCESSES_FAILED;
+        return xServiceFailed(handle, kEnumerateFailed, QRVTS_ENUM_PROCESSES_FAILED);
     }
     ProcessLists lists;
     if (!BuildLists(buffer, sessionFilter, &lists))

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "api/lists.h"
+#include "api/server.h"
 #include "extender/binding.h"
 #include "include/velquor.h"
 #include "support/errors.h"
@@ -95,10 +96,7 @@ extern "C" LONG QRVTS_CALL QRVTS_EnumerateSessions(LPCSTR serverName, BOOL exten
         return result;
     SessionBuffer buffer;
     if (!Enumerate(handle, extended, &buffer)) {
-        const DWORD error = GetLastError();
-        QRVTS_CloseServer(handle);
-        xRecordLastError(error, kEnumerateFailed);
-        return QRVTS_ENUM_SESSIONS_FAILED;
+        return xServiceFailed(handle, kEnumerateFailed, QRVTS_ENUM_SESSIONS_FAILED);
     }
     SessionLists lists;
     if (!BuildLists(buffer, &lists))

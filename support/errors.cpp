@@ -91,21 +91,17 @@ int xRecordError(const char* fileName, const char* section, const char* key, con
         return 0;
     va_list args;
     va_start(args, format);
-    const int n = xFormatLength(format, args);
-    char* text = static_cast<char*>(calloc(size_t(n) + 1, 1));
-    int count = 0;
-    if (text)
-        count = _vsnprintf(text, size_t(n) + 1, format, args);
+    char* text = nullptr;
+    const int size = xAllocVPrintf(&text, format, args);
     va_end(args);
     if (!text)
         return 0;
-    text[n] = '\0';
     HostServiceBlock* block = CurrentServiceBlock;
     if (block && block->HostVersion >= kHostVersionLastErrorText && block->LastErrorTextService)
         block->LastErrorTextService(block->HostContext, text);
     const BOOL written = xWriteSetting(section, key, text, fileName);
     free(text);
-    return written ? count : 0;
+    return written ? size - 1 : 0;
 }
 
 void xRecordLastError(DWORD code, const char* place)
