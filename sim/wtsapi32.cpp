@@ -120,6 +120,25 @@ BOOL EnumerateProcesses(HANDLE server, DWORD filter, Record** out, DWORD* count)
     return TRUE;
 }
 
+// Basic or level-1 session records; `nameAt` is where a record keeps its name.
+template <class Record>
+BOOL EnumerateSessions(HANDLE server, Record** out, DWORD* count, size_t nameAt)
+{
+    const auto& sessions = SimEmptyServer(server) ? std::vector<SimSession>() : Scenario().sessions;
+    BlockBuilder block(sizeof(Record) * sessions.size());
+    std::vector<std::pair<size_t, size_t>> fixups;
+    for (size_t i = 0; i < sessions.size(); ++i) {
+        Record* r = reinterpret_cast<Record*>(block.Header()) + i;
+        r->SessionId = sessions[i].id;
+        r->State = sessions[i].state;
+        if (sessions[i].hasName)
+            fixups.push_back({i * sizeof *r + nameAt, block.AddText(sessions[i].name)});
+    }
+    *out = reinterpret_cast<Record*>(block.Finish(fixups));
+    *count = DWORD(sessions.size());
+    return TRUE;
+}
+
 BYTE* QueryBuffer(const SimSession& s, int infoClass)
 {
     BlockBuilder block(0);
@@ -177,19 +196,7 @@ BOOL WINAPI WTSEnumerateSessionsA(HANDLE h, DWORD reserved, DWORD version, TsSes
     SimLog("WTSEnumerateSessionsA handle=%p reserved=%lu version=%lu", h, reserved, version);
     if (SimFails("WTSEnumerateSessionsA", h))
         return FALSE;
-    const auto& sessions = SimEmptyServer(h) ? std::vector<SimSession>() : Scenario().sessions;
-    BlockBuilder block(sizeof(TsSessionInfo) * sessions.size());
-    std::vector<std::pair<size_t, size_t>> fixups;
-    for (size_t i = 0; i < sessions.size(); ++i) {
-        TsSessionInfo* r = reinterpret_cast<TsSessionInfo*>(block.Header()) + i;
-        r->SessionId = sessions[i].id;
-        r->State = sessions[i].state;
-        if (sessions[i].hasName)
-            fixups.push_back({i * sizeof *r + offsetof(TsSessionInfo, pWinStationName), block.AddText(sessions[i].name)});
-    }
-    *out = reinterpret_cast<TsSessionInfo*>(block.Finish(fixups));
-    *count = DWORD(sessions.size());
-    return TRUE;
+    return EnumerateSessions(h, out, count, offsetof(TsSessionInfo, pWinStationName));
 }
 
 BOOL WINAPI WTSEnumerateSessionsExA(HANDLE h, DWORD* level, DWORD filter, TsSessionInfo1** out, DWORD* count)
@@ -197,19 +204,7 @@ BOOL WINAPI WTSEnumerateSessionsExA(HANDLE h, DWORD* level, DWORD filter, TsSess
     SimLog("WTSEnumerateSessionsExA handle=%p level=%lu filter=%lu", h, level ? *level : 0, filter);
     if (SimFails("WTSEnumerateSessionsExA", h))
         return FALSE;
-    const auto& sessions = SimEmptyServer(h) ? std::vector<SimSession>() : Scenario().sessions;
-    BlockBuilder block(sizeof(TsSessionInfo1) * sessions.size());
-    std::vector<std::pair<size_t, size_t>> fixups;
-    for (size_t i = 0; i < sessions.size(); ++i) {
-        TsSessionInfo1* r = reinterpret_cast<TsSessionInfo1*>(block.Header()) + i;
-        r->SessionId = sessions[i].id;
-        r->State = sessions[i].state;
-        if (sessions[i].hasName)
-            fixups.push_back({i * sizeof *r + offsetof(TsSessionInfo1, pSessionName), block.AddText(sessions[i].name)});
-    }
-    *out = reinterpret_cast<TsSessionInfo1*>(block.Finish(fixups));
-    *count = DWORD(sessions.size());
-    return TRUE;
+    return EnumerateSessions(h, out, count, offsetof(TsSessionInfo1, pSessionName));
 }
 
 BOOL WINAPI WTSEnumerateProcessesA(HANDLE h, DWORD reserved, DWORD version, TsProcessInfo** out, DWORD* count)
