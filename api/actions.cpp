@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "api/server.h"
-#include "extender/binding.h"
+#include "api/bound.h"
 #include "include/velquor.h"
 #include "support/errors.h"
 #include "support/format.h"
@@ -47,9 +47,9 @@ extern "C" LONG QRVTS_CALL QRVTS_OpenServer(LPCSTR serverName, HANDLE* handle)
     }
     if (strlen(serverName) > kServerNameLimit)
         return QRVTS_BUFFER_TOO_SMALL;
-    WTSOpenServerAFn open = Bound.WTSOpenServerExA ? Bound.WTSOpenServerExA : Bound.WTSOpenServerA;
-    if (!open)
+    if (!xServiceAvailable(Bound.WTSOpenServerA))
         return QRVTS_NOT_AVAILABLE;
+    WTSOpenServerAFn open = Bound.WTSOpenServerExA ? Bound.WTSOpenServerExA : Bound.WTSOpenServerA;
     char copy[kServerNameLimit + 1];
     strcpy(copy, serverName);
     *handle = open(copy);
@@ -71,6 +71,7 @@ extern "C" void QRVTS_CALL QRVTS_FreeBuffer(void* buffer) { free(buffer); }
 
 extern "C" LONG QRVTS_CALL QRVTS_ProcessIdToSessionId(DWORD processId, DWORD* sessionId)
 {
+    xEnsureBound();
     if (!Bound.ProcessIdToSessionId)
         return QRVTS_NOT_AVAILABLE;
     if (!sessionId)
@@ -84,7 +85,7 @@ extern "C" LONG QRVTS_CALL QRVTS_ProcessIdToSessionId(DWORD processId, DWORD* se
 
 extern "C" LONG QRVTS_CALL QRVTS_DisconnectSession(LPCSTR serverName, DWORD sessionId, BOOL wait)
 {
-    if (!Bound.WTSDisconnectSession)
+    if (!xServiceAvailable(Bound.WTSDisconnectSession))
         return QRVTS_NOT_AVAILABLE;
     return OnServer(serverName, QRVTS_DISCONNECT_FAILED, "WTSDisconnectSessionX() : QRVTS_DisconnectSession()",
                     [&](HANDLE h) { return Bound.WTSDisconnectSession(h, sessionId, wait); });
@@ -92,7 +93,7 @@ extern "C" LONG QRVTS_CALL QRVTS_DisconnectSession(LPCSTR serverName, DWORD sess
 
 extern "C" LONG QRVTS_CALL QRVTS_LogoffSession(LPCSTR serverName, DWORD sessionId, BOOL wait)
 {
-    if (!Bound.WTSLogoffSession)
+    if (!xServiceAvailable(Bound.WTSLogoffSession))
         return QRVTS_NOT_AVAILABLE;
     return OnServer(serverName, QRVTS_LOGOFF_FAILED, "WTSLogoffSessionX() : QRVTS_LogoffSession()",
                     [&](HANDLE h) { return Bound.WTSLogoffSession(h, sessionId, wait); });
@@ -100,7 +101,7 @@ extern "C" LONG QRVTS_CALL QRVTS_LogoffSession(LPCSTR serverName, DWORD sessionI
 
 extern "C" LONG QRVTS_CALL QRVTS_TerminateProcess(LPCSTR serverName, DWORD processId, DWORD exitCode)
 {
-    if (!Bound.WTSTerminateProcess)
+    if (!xServiceAvailable(Bound.WTSTerminateProcess))
         return QRVTS_NOT_AVAILABLE;
     return OnServer(serverName, QRVTS_TERMINATE_FAILED, "WTSTerminateProcessX() : QRVTS_TerminateProcess()",
                     [&](HANDLE h) { return Bound.WTSTerminateProcess(h, processId, exitCode); });
@@ -110,7 +111,7 @@ extern "C" LONG QRVTS_CALL QRVTS_WaitSystemEvent(LPCSTR serverName, DWORD eventM
 {
     if (!eventFlags)
         return QRVTS_INVALID_PARAMETER;
-    if (!Bound.WTSWaitSystemEvent)
+    if (!xServiceAvailable(Bound.WTSWaitSystemEvent))
         return QRVTS_NOT_AVAILABLE;
     return OnServer(serverName, QRVTS_WAIT_FAILED, "WTSWaitSystemEventX() : QRVTS_WaitSystemEvent()",
                     [&](HANDLE h) { return Bound.WTSWaitSystemEvent(h, eventMask, eventFlags); });
@@ -120,7 +121,7 @@ extern "C" LONG QRVTS_CALL QRVTS_ShutdownSystem(LPCSTR serverName, DWORD flags)
 {
     if (flags == 0)
         return QRVTS_INVALID_PARAMETER;
-    if (!Bound.WTSShutdownSystem)
+    if (!xServiceAvailable(Bound.WTSShutdownSystem))
         return QRVTS_NOT_AVAILABLE;
     return OnServer(serverName, QRVTS_SHUTDOWN_FAILED, "WTSShutdownSystemX() : QRVTS_ShutdownSystem()",
                     [&](HANDLE h) { return Bound.WTSShutdownSystem(h, flags); });
@@ -130,6 +131,7 @@ extern "C" LONG QRVTS_CALL QRVTS_GetActiveConsoleSessionId(DWORD* sessionId)
 {
     if (!sessionId)
         return QRVTS_INVALID_PARAMETER;
+    xEnsureBound();
     // A system without the service has its console in session 0.
     *sessionId = Bound.WTSGetActiveConsoleSessionId ? Bound.WTSGetActiveConsoleSessionId() : 0;
     return QRVTS_OK;
@@ -156,7 +158,7 @@ extern "C" LONG QRVTS_CALL QRVTS_SendMessage(LPCSTR serverName, DWORD sessionId,
 {
     if (!response)
         return QRVTS_INVALID_PARAMETER;
-    if (!Bound.WTSSendMessageA)
+    if (!xServiceAvailable(Bound.WTSSendMessageA))
         return QRVTS_NOT_AVAILABLE;
     HANDLE handle = nullptr;
     LONG result = QRVTS_OpenServer(serverName, &handle);

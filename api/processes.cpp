@@ -5,7 +5,7 @@
 
 #include "api/lists.h"
 #include "api/server.h"
-#include "extender/binding.h"
+#include "api/bound.h"
 #include "include/velquor.h"
 #include "support/errors.h"
 
@@ -179,7 +179,7 @@ extern "C" LONG QRVTS_CALL QRVTS_EnumerateProcesses(LPCSTR serverName, DWORD ses
 {
     if (!processes || *processes)
         return QRVTS_INVALID_PARAMETER;
-    if (!Bound.WTSEnumerateProcessesA || !Bound.WTSFreeMemory)
+    if (!xServiceAvailable(Bound.WTSEnumerateProcessesA) || !Bound.WTSFreeMemory)
         return QRVTS_NOT_AVAILABLE;
     HANDLE handle = nullptr;
     LONG result = QRVTS_OpenServer(serverName, &handle);

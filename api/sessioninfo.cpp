@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "api/lists.h"
-#include "extender/binding.h"
+#include "api/bound.h"
 #include "include/velquor.h"
 #include "support/errors.h"
 #include "support/format.h"
@@ -240,7 +240,7 @@ extern "C" LONG QRVTS_CALL QRVTS_QuerySessionInfo(LPCSTR serverName, DWORD sessi
 {
     if (!info || *info)
         return QRVTS_INVALID_PARAMETER;
-    if (!Bound.WTSQuerySessionInformationA || !Bound.WTSFreeMemory)
+    if (!xServiceAvailable(Bound.WTSQuerySessionInformationA) || !Bound.WTSFreeMemory)
         return QRVTS_NOT_AVAILABLE;
     HANDLE handle = nullptr;
     const LONG opened = QRVTS_OpenServer(serverName, &handle);

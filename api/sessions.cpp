@@ -4,7 +4,7 @@
 
 #include "api/lists.h"
 #include "api/server.h"
-#include "extender/binding.h"
+#include "api/bound.h"
 #include "include/velquor.h"
 #include "support/errors.h"
 
@@ -88,7 +88,7 @@ extern "C" LONG QRVTS_CALL QRVTS_EnumerateSessions(LPCSTR serverName, BOOL exten
 {
     if (!sessions || *sessions)
         return QRVTS_INVALID_PARAMETER;
-    if (!Bound.WTSEnumerateSessionsA || !Bound.WTSFreeMemory)
+    if (!xServiceAvailable(Bound.WTSEnumerateSessionsA) || !Bound.WTSFreeMemory)
         return QRVTS_NOT_AVAILABLE;
     HANDLE handle = nullptr;
     LONG result = QRVTS_OpenServer(serverName, &handle);

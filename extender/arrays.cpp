@@ -1,6 +1,7 @@
 // Script functions that hand back interpreter arrays and binary buffers.
+#include <windows.h>
+
 #include <cstring>
-#include <string>
 
 #include "extender/entry.h"
 #include "extender/handlers.h"
@@ -22,10 +23,13 @@ Element Integer(DWORD value) { return {int32_t(value), nullptr}; }
 Element String(const char* text) { return {0, text}; }
 
 // Records a service's failure under "<wrapper>() : extender <function>()".
+// The place is built on the stack: recording needs no allocation of its own
+// and, when memory runs out, simply writes nothing.
 void RecordServiceFailure(int32_t code, const char* wrapper, const char* function)
 {
-    const std::string place = std::string(wrapper) + "() : extender " + function + "()";
-    xRecordLastError(DWORD(code), place.c_str());
+    char place[128];  // both names are the library's own, under 30 characters each
+    wsprintfA(place, "%s() : extender %s()", wrapper, function);
+    xRecordLastError(DWORD(code), place);
 }
 
 // Builds the array, completes the request with it and releases `block`

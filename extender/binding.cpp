@@ -5,10 +5,7 @@
 #include "support/procaddr.h"
 
 BindingSeam Binding = {::LoadLibraryA, ::GetProcAddress, ::FreeLibrary, QRVTS_IsTerminalServiceProductPresent};
-BoundEntryPoints Bound;
 LoadedLibraries Libraries;
-DWORD ServicesBound;
-DWORD ProductPresent;
 DWORD WfapiLoaded;
 DWORD ApsdkLoaded;
 DWORD SmcapiLoaded;
@@ -21,11 +18,9 @@ const char kPrefix[] = "Unable to initialize Velquor: ";
 
 int Fail(char* message, const char* text, const char* detail = "")
 {
-    if (message) {
-        lstrcpyA(message, kPrefix);
-        lstrcatA(message, text);
-        lstrcatA(message, detail);
-    }
+    lstrcpyA(message, kPrefix);
+    lstrcatA(message, text);
+    lstrcatA(message, detail);
     return -1;
 }
 
@@ -130,7 +125,7 @@ void LoadAddOn()
 
 }  // namespace
 
-int xInitialiseBinding(char* message)
+int xRunBindingSequence(char* message)
 {
     ProductPresent = Binding.ProductPresent() ? 1 : 0;
     if (BindWtsapi(message) < 0 || BindKernel(message) < 0 || BindWinsta(message) < 0)
@@ -139,6 +134,14 @@ int xInitialiseBinding(char* message)
     if (Bound.GetTempPathA(MAX_PATH, TempPath) == 0)
         return Fail(message, "GetTempPathAX() failed!");
     return kScriptFunctions;
+}
+
+int xInitialiseBinding(char* message)
+{
+    const int result = xBind(true);
+    if (result < 0 && message)
+        lstrcpyA(message, BindingMessage);
+    return result;
 }
 
 void xReleaseLibraries()

@@ -129,6 +129,19 @@ LONG QRVTS_CALL QRVTS_EnumerateProcesses(LPCSTR serverName, DWORD sessionFilter,
 /* The standard text form of a SID; 1 when made, else 0 and the empty text. */
 BOOL QRVTS_CALL QRVTS_ConvertSIDToText(PSID sid, LPSTR buffer, DWORD size);
 
+/* Binding. The library imports none of the terminal-services entry points:
+ * it loads WTSAPI32.DLL, KERNEL32.DLL and WINSTA.DLL and looks them up by
+ * name, once per process, on the first call that needs them (or when the
+ * interpreter initialises the extender). An export whose entry point is
+ * missing returns QRVTS_NOT_AVAILABLE. QRVTS_GetBindingMessage binds when
+ * that has not happened yet and tells the outcome: QRVTS_OK and the empty
+ * text when every required entry point was found, else QRVTS_NOT_AVAILABLE
+ * and the message that names the missing library or entry point, such as
+ * "Unable to initialize Velquor: WTSSendMessageA() not found in WTSAPI32.DLL".
+ * The text is cut to `size` characters with its terminator; `buffer` may be
+ * null when only the result is wanted. */
+LONG QRVTS_CALL QRVTS_GetBindingMessage(LPSTR buffer, DWORD size);
+
 /* Terminal Services presence. */
 BOOL QRVTS_CALL QRVTS_ValidateProductSuite(LPCSTR suiteName);
 BOOL QRVTS_CALL QRVTS_IsTerminalServiceProductPresent(void);

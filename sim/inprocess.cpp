@@ -122,4 +122,5 @@ void xBindInProcessServer()
     Bound.WTSQuerySessionInformationA = QueryInfo;
     Bound.WinStationQueryInformationW = QueryTimes;
     ServicesBound = 1;
+    BindingRan = 1;  // nothing may be bound over the stand-in
 }

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "extender/tsplatform.h"
+#include "api/tsplatform.h"
 #include "sim/scenario.h"
 
 extern "C" BOOLEAN WINAPI WinStationQueryInformationW(HANDLE h, ULONG session, int infoClass, PVOID buffer,

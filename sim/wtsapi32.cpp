@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "extender/tsplatform.h"
+#include "api/tsplatform.h"
 #include "sim/scenario.h"
 
 namespace {

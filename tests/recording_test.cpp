@@ -187,6 +187,8 @@ protected:
         Bound.WTSOpenServerA = OpenAny;
         Bound.WTSCloseServer = CloseAny;
         Bound.WTSSendMessageA = Send;
+        ServicesBound = 1;
+        BindingRan = 1;
         opens = closes = 0;
     }
     void TearDown() override
