@@ -49,13 +49,15 @@ const char* const kTexts[][2] = {
     {"1000", "Velquor"},
 };
 
-std::string BinFolder()
+// The folder of `module`: the test program's own when null.
+std::string FolderOf(HMODULE module)
 {
     char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    GetModuleFileNameA(module, path, MAX_PATH);
     *strrchr(path, '\\') = '\0';
     return path;
 }
+std::string BinFolder() { return FolderOf(nullptr); }
 
 std::string WindowsFolder()
 {
@@ -86,7 +88,7 @@ public:
         : folder_(folder), path_(folder + "\\" + name)
     {
         CreateDirectoryA(folder.c_str(), nullptr);
-        CopyFileA((BinFolder() + "\\velquor.dll").c_str(), path_.c_str(), FALSE);
+        CopyFileA((FolderOf(LoadLibraryA("velquor.dll")) + "\\velquor.dll").c_str(), path_.c_str(), FALSE);
         module_ = LoadLibraryA(path_.c_str());
         load = module_ ? reinterpret_cast<LoadStringFn>(
                              reinterpret_cast<void*>(GetProcAddress(module_, "_ZELExLoadString@16")))
