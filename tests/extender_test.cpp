@@ -1,8 +1,10 @@
 // The extender's entry points and dispatch, linked from the library's core
 // and driven through the host's interpreter side; the binding seam stands
 // in for missing libraries and entry points.
+#include <atomic>
 #include <cstring>
 #include <map>
+#include <thread>
 #include <set>
 #include <string>
 
@@ -13,6 +15,7 @@
 #include "extender/request.h"
 #include "extender/table.h"
 #include "host/host.h"
+#include "include/velquor.h"
 #include "support/platform.h"
 #include "support/strings.h"
 
@@ -23,9 +26,11 @@ std::set<std::string> missingLibraries;
 std::set<std::string> missingEntries;
 std::vector<std::string> freed;
 BOOL productPresent = FALSE;
+std::atomic<int> libraryLoads;
 
 HMODULE WINAPI FakeLoad(LPCSTR name)
 {
+    ++libraryLoads;
     if (missingLibraries.count(name))
         return nullptr;
     return ::LoadLibraryA("KERNEL32.DLL");  // serves every library of the fake platform
@@ -75,6 +80,8 @@ protected:
         memset(&Bound, 0, sizeof Bound);
         memset(&Libraries, 0, sizeof Libraries);
         ServicesBound = ProductPresent = WfapiLoaded = ApsdkLoaded = SmcapiLoaded = 0;
+        BindingRan = 0;
+        libraryLoads = 0;
         missingLibraries = {"WFAPI.DLL", "APSDK.DLL", "CTXSMCAPI.DLL"};
         missingEntries.clear();
         freed.clear();
@@ -392,4 +399,91 @@ TEST_F(ExtenderTest, SimpleScriptFunctions)
         EXPECT_EQ(c.value.text, "") << empty;
     }
     EXPECT_EQ(Call(2, {" +901"}).value.text, Message(901));
+}
+
+// A program that never initialises the extender: the first call that needs
+// the terminal services binds them, by the interpreter's sequence and rules.
+TEST_F(ExtenderTest, FirstUseBindsAndTellsWhatIsMissing)
+{
+    struct Case {
+        const char* missingLibrary;
+        const char* missingEntry;
+        BOOL present;
+        LONG result;
+        const char* message;
+        bool actions;  // whether the session actions became available
+    } cases[] = {
+        {nullptr, nullptr, FALSE, QRVTS_OK, "", true},
+        {nullptr, "WTSSendMessageA", FALSE, QRVTS_NOT_AVAILABLE,
+         "Unable to initialize Velquor: WTSSendMessageA() not found in WTSAPI32.DLL", false},
+        {"WTSAPI32.DLL", nullptr, TRUE, QRVTS_NOT_AVAILABLE,
+         "Unable to initialize Velquor: Unable to load WTSAPI32.DLL", false},
+        {"WTSAPI32.DLL", nullptr, FALSE, QRVTS_NOT_AVAILABLE,
+         "Unable to initialize Velquor: Unable to load WTSAPI32.DLL", false},
+        {nullptr, "WinStationQueryInformationW", FALSE, QRVTS_NOT_AVAILABLE,
+         "Unable to initialize Velquor: WinStationQueryInformationW() not found in WINSTA.DLL", true},
+    };
+    for (const Case& c : cases) {
+        SetUp();
+        if (c.missingLibrary)
+            missingLibraries.insert(c.missingLibrary);
+        if (c.missingEntry)
+            missingEntries.insert(c.missingEntry);
+        productPresent = c.present;
+        HANDLE h = reinterpret_cast<HANDLE>(1);
+        EXPECT_EQ(QRVTS_OpenServer("", &h), QRVTS_OK);  // the local server needs nothing bound
+        EXPECT_EQ(libraryLoads, 0);
+        // The first call that needs the platform binds; without the library's
+        // required entry points an action is not available.
+        if (!c.actions)
+            EXPECT_EQ(QRVTS_LogoffSession("", 1, FALSE), QRVTS_NOT_AVAILABLE) << c.message;
+        else
+            QRVTS_GetBindingMessage(nullptr, 0);
+        EXPECT_NE(libraryLoads, 0);
+        EXPECT_EQ(ServicesBound, c.actions ? 1u : 0u) << c.message;
+        const int loads = libraryLoads;
+        char message[300] = "x";
+        EXPECT_EQ(QRVTS_GetBindingMessage(message, sizeof message), c.result);
+        EXPECT_STREQ(message, c.message);
+        EXPECT_EQ(QRVTS_GetBindingMessage(nullptr, 0), c.result);
+        EXPECT_EQ(libraryLoads, loads) << "bound once per process";
+    }
+    char cut[8];
+    EXPECT_EQ(QRVTS_GetBindingMessage(cut, sizeof cut), QRVTS_NOT_AVAILABLE);
+    EXPECT_STREQ(cut, "Unable ");
+}
+
+// The interpreter's initialisation still runs the whole sequence, also after
+// a first use has bound; the first use after it binds nothing again.
+TEST_F(ExtenderTest, InitialisationAndFirstUseShareOneBinding)
+{
+    missingEntries = {"WTSShutdownSystem"};
+    EXPECT_EQ(QRVTS_GetBindingMessage(nullptr, 0), QRVTS_NOT_AVAILABLE);
+    missingEntries.clear();
+    EXPECT_EQ(Initialise(), "");
+    EXPECT_EQ(ServicesBound, 1u);
+    const int loads = libraryLoads;
+    EXPECT_EQ(QRVTS_GetBindingMessage(nullptr, 0), QRVTS_OK);
+    EXPECT_EQ(Call(3).value.integer, 1);
+    EXPECT_EQ(libraryLoads, loads);
+}
+
+TEST_F(ExtenderTest, FirstUseFromManyThreadsBindsOnce)
+{
+    HANDLE start = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::vector<std::thread> threads;
+    std::atomic<int> ok{0};
+    for (int t = 0; t < 8; ++t)
+        threads.emplace_back([&] {
+            WaitForSingleObject(start, INFINITE);
+            char message[64] = "x";
+            if (QRVTS_GetBindingMessage(message, sizeof message) == QRVTS_OK && !message[0])
+                ++ok;
+        });
+    SetEvent(start);
+    for (std::thread& t : threads)
+        t.join();
+    CloseHandle(start);
+    EXPECT_EQ(ok, 8);
+    EXPECT_EQ(libraryLoads, 6) << "WTSAPI32, KERNEL32, WINSTA and the three add-on libraries, once";
 }

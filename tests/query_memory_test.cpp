@@ -6,12 +6,14 @@
 #include <gtest/gtest.h>
 
 #include "extender/binding.h"
+#include "extender/entry.h"
 #include "extender/request.h"
 #include "extender/wrappers.h"
 #include "host/host.h"
 #include "include/velquor.h"
 #include "sim/inprocess.h"
 #include "support/platform.h"
+#include "support/strings.h"
 #include "tests/alloc_fail.h"
 #include "tests/settings.h"
 
@@ -130,5 +132,39 @@ TEST(Wrappers, BinaryBufferGuards)
     EXPECT_EQ(xSetArrayItemString(&array, 0, 0, 0, 0, 0, "x"), 99);
     EXPECT_EQ(xFreeArray(&array), 0);
     EXPECT_TRUE(old.arrays.empty());
+    CurrentServiceBlock = nullptr;
+}
+
+// When memory runs out while a failed array or binary-buffer service is being
+// recorded, the record is skipped and the request still ends with the error.
+TEST(Wrappers, RecordingWithoutMemoryStillEndsTheRequest)
+{
+    xPlatformAttach(&PlatformInfo, GetModuleHandleA(nullptr), DLL_PROCESS_ATTACH);
+    Extender ext;
+    ext.module = GetModuleHandleA(nullptr);
+    ext.Extender2 = ZELExtender2;
+    ext.LoadString = ZELExLoadString;
+    struct Case {
+        const char* selector;
+        ServiceFailure Host::*service;
+        int error;
+    } cases[] = {
+        {"1", &Host::arrayAllocate, 908}, {"1", &Host::arrayItem, 908},   {"3", &Host::binBufAllocate, 910},
+        {"3", &Host::binBufEnd, 910},     {"3", &Host::binBufPointer, 910},
+    };
+    for (const Case& c : cases) {
+        Host host;
+        host.*c.service = {1, -3};
+        ClearLastErrorRecord();
+        FailCallocAt(1);  // the first allocation is the record's own text
+        HostCall(host, ext, 1, {c.selector});
+        CountCallocs();
+        char expected[257];
+        ZELExLoadString(ext.module, UINT(c.error), expected, sizeof expected);
+        ASSERT_NE(expected[0], 0) << "the string table is linked in";
+        EXPECT_EQ(host.completion.status, -1) << c.selector << " " << c.error;
+        EXPECT_EQ(host.completion.value.text, expected);
+        EXPECT_EQ(LastErrorRecord(), "<none>");
+    }
     CurrentServiceBlock = nullptr;
 }
