@@ -72,11 +72,11 @@ struct Query {
     {
         LPSTR buffer = nullptr;
         DWORD bytes = 0;
-        if (!Bound.WTSQuerySessionInformationA(handle, session, infoClass, &buffer, &bytes)) {
+        const BOOL answered = Bound.WTSQuerySessionInformationA(handle, session, infoClass, &buffer, &bytes);
+        if (!answered)
             xRecordLastError(GetLastError(), PlaceOf(infoClass));
-            buffer = nullptr;
-        }
-        use(buffer);
+        use(answered ? buffer : nullptr);
+        // A refusal may still hand a buffer back: it is released all the same.
         if (buffer)
             Bound.WTSFreeMemory(buffer);
     }

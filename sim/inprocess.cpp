@@ -97,6 +97,10 @@ BOOL WINAPI QueryInfo(HANDLE, DWORD, int infoClass, LPSTR* buffer, DWORD* bytes)
     }
     *buffer = b;
     *bytes = 64;
+    if (infoClass == Server.refusedClass) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
     return TRUE;
 }
 

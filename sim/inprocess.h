@@ -13,6 +13,7 @@ struct InProcessServer {
     DWORD withoutSid = 0;           // the first this many processes have no SID
     int opens = 0, closes = 0, buffers = 0, releases = 0;
     int queries = 0;  // session-information queries answered
+    int refusedClass = -1;  // this information class is refused, yet its buffer handed back
 };
 
 extern InProcessServer Server;

@@ -13,6 +13,9 @@ namespace {
 const char kFilePrefix[] = "QRVELANG";
 const char kAbsent[] = "XXX";
 const int kLanguageNameSize = 20;
+// String-table ids are 16 bits wide: LoadStringA would serve a larger id's
+// low 16 bits, another message.
+const UINT kHighestId = 0xFFFF;
 
 // Digits are built from the right here before they are copied out; 32
 // places hold every 32-bit magnitude even in radix 2.
@@ -36,7 +39,10 @@ void ModuleFolder(HMODULE module, char* path)
         path[0] = '\0';
         return;
     }
-    OemToCharA(path, path);
+    // The name comes in the code page of the file functions: ANSI, unless
+    // the process switched them to OEM.
+    if (!AreFileApisANSI())
+        OemToCharA(path, path);
     char* separator = xFindLastSeparator(path);
     if (separator)
         separator[1] = '\0';
@@ -59,19 +65,27 @@ bool AppendFileName(char* path, const char* name)
     return true;
 }
 
-bool Exists(const char* name, OFSTRUCT* found)
+// A file (not a folder) of that path exists. Unlike OpenFile, which refuses
+// paths of 128 characters or more, this takes every path up to MAX_PATH.
+bool IsFile(const char* path)
 {
-    return OpenFile(name, found, OF_EXIST) != HFILE_ERROR;
+    const DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// Looks the bare name up in OpenFile's search order (the program's folder,
+// the current folder, the system folders, the Windows folder, the PATH),
+// which SearchPathA follows without OpenFile's limit on the path found.
 void FindOnSearchPath(const char* name)
 {
     char* bare = nullptr;
     if (!xAllocPrintf(&bare, "%s.%s", kFilePrefix, name) || !bare)
         return;
-    OFSTRUCT found;
-    if (Exists(bare, &found)) {
-        lstrcpynA(LanguageFilePath, found.szPathName, MAX_PATH);
+    char found[MAX_PATH];
+    char* filePart = nullptr;
+    const DWORD length = SearchPathA(nullptr, bare, nullptr, MAX_PATH, found, &filePart);
+    if (length > 0 && length < MAX_PATH && IsFile(found)) {
+        lstrcpynA(LanguageFilePath, found, MAX_PATH);
         LanguageState = LanguageFile;
     }
     free(bare);
@@ -84,8 +98,7 @@ void ChooseLanguage(HMODULE module)
     char name[kLanguageNameSize];
     ReadLanguageName(name);
     ModuleFolder(module, LanguageFilePath);
-    OFSTRUCT found;
-    if (AppendFileName(LanguageFilePath, name) && Exists(LanguageFilePath, &found)) {
+    if (AppendFileName(LanguageFilePath, name) && IsFile(LanguageFilePath)) {
         LanguageState = LanguageFile;
         return;
     }
@@ -99,14 +112,26 @@ int LoadFromModule(HMODULE module, UINT id, char* buffer, int bufferSize)
     return LoadStringA(module, id, buffer, bufferSize);
 }
 
+// A buffer this large tells the sentinel from every value: the sentinel
+// itself reads whole, and a longer value reads longer.
+const int kSentinelProof = sizeof kAbsent + 1;
+
 int LoadFromLanguageFile(HMODULE module, UINT id, char* buffer, int bufferSize)
 {
     char key[2 + sizeof IntToTextScratch] = "X";
     xIntToText(int(id), key + 1, 10);
-    int count = int(GetPrivateProfileStringA("Velquor", key, kAbsent, buffer, DWORD(bufferSize),
-                                             LanguageFilePath));
-    if (strcmp(buffer, kAbsent) == 0)
+    // A smaller buffer would receive the sentinel cut short and serve it as
+    // the text: read into one that is large enough, then cut to the caller's.
+    char small[kSentinelProof];
+    char* target = bufferSize >= kSentinelProof ? buffer : small;
+    const DWORD targetSize = DWORD(target == buffer ? bufferSize : kSentinelProof);
+    int count = int(GetPrivateProfileStringA("Velquor", key, kAbsent, target, targetSize, LanguageFilePath));
+    if (strcmp(target, kAbsent) == 0)
         return LoadFromModule(module, id, buffer, bufferSize);
+    if (target == small) {
+        lstrcpynA(buffer, small, bufferSize);
+        count = lstrlenA(buffer);
+    }
     return count;
 }
 
@@ -154,6 +179,10 @@ extern "C" int WINAPI ZELExLoadString(HMODULE module, UINT id, char* buffer, int
         ChooseLanguage(module);
     if (!buffer || bufferSize <= 0)
         return 0;
+    if (id > kHighestId) {
+        buffer[0] = '\0';
+        return 0;
+    }
     int count = (id >= 100 && LanguageState == LanguageFile)
                     ? LoadFromLanguageFile(module, id, buffer, bufferSize)
                     : LoadFromModule(module, id, buffer, bufferSize);

@@ -75,6 +75,23 @@ TEST_F(QueryMemory, EveryAllocationInTurn)
     }
 }
 
+// A refused query that hands a buffer back all the same: the buffer is
+// released, the property reads as refused.
+TEST_F(QueryMemory, RefusedQueriesReleaseWhatTheyWereHanded)
+{
+    for (int refused : {5, 10, 12, 14, 15, 16}) {
+        Server = InProcessServer();
+        Server.refusedClass = refused;
+        SessionInfoRecord* info = nullptr;
+        ASSERT_EQ(QRVTS_QuerySessionInfo("", 2, &info), QRVTS_OK);
+        EXPECT_EQ(Server.buffers, Server.releases) << refused;
+        EXPECT_EQ(info->UserName, std::string(refused == 5 ? "" : "text of class 5"));
+        EXPECT_EQ(info->HorizontalResolution, refused == 15 ? 0u : 1024u);
+        EXPECT_EQ(LastErrorRecord().compare(0, 2, "5 "), 0) << refused;
+        QRVTS_FreeBuffer(info);
+    }
+}
+
 TEST_F(QueryMemory, WithoutTheWindowStationLibrary)
 {
     Bound.WinStationQueryInformationW = nullptr;

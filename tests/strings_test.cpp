@@ -265,3 +265,73 @@ TEST(IntToText, EveryRadixAndSign)
     xIntToText(-2147483647 - 1, out, 2);
     EXPECT_STREQ(out, ("-1" + std::string(31, '0')).c_str());
 }
+
+// Folders the platform's old limits used to hide: a module folder deeper
+// than 128 characters, and one whose name is not ASCII.
+TEST_F(Strings, LanguageFileBesideADeepOrNonAsciiFolder)
+{
+    const std::string deep = BinFolder() + "\\strings_deep_" + std::string(150, 'd');
+    for (const std::string& folder : {deep, BinFolder() + "\\strings_caf\xe9"}) {
+        ASSERT_LT(folder.size() + 30, size_t(MAX_PATH));
+        PrivateDll dll(folder);
+        ASSERT_NE(dll.load, nullptr) << folder;
+        const char* const beside[][2] = {{"X100", "found beside"}};
+        WriteLanguageFile(dll.File("TST"), beside, 1);
+        SetSharedLanguage("TST");
+        dll.Rechoose();
+        EXPECT_EQ(dll.Text(100), "found beside") << folder.size();
+        DeleteFileA(dll.File("TST").c_str());
+    }
+}
+
+// The bare-name search reports paths of 128 characters and more too: here
+// the current folder, searched right after the program's own.
+TEST_F(Strings, DeepCurrentFolderOnTheSearchPath)
+{
+    PrivateDll dll(BinFolder() + "\\strings_nofile");
+    ASSERT_NE(dll.load, nullptr);
+    const std::string deep = BinFolder() + "\\strings_current_" + std::string(150, 'c');
+    CreateDirectoryA(deep.c_str(), nullptr);
+    const char* const there[][2] = {{"X901", "from the current folder"}};
+    WriteLanguageFile(deep + "\\QRVELANG.VQC", there, 1);
+    char previous[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryA(deep.c_str()));
+    SetSharedLanguage("VQC");
+    dll.Rechoose();
+    SetCurrentDirectoryA(previous);
+    EXPECT_EQ(dll.Text(901), "from the current folder");
+    DeleteFileA((deep + "\\QRVELANG.VQC").c_str());
+}
+
+// Buffers too small for the sentinel still get the string table's text, cut
+// as usual; ids beyond 16 bits have no text, from the file or the table.
+TEST_F(Strings, SmallBuffersAndIdsBeyondSixteenBits)
+{
+    PrivateDll dll(BinFolder() + "\\strings_small");
+    ASSERT_NE(dll.load, nullptr);
+    const char* const entries[][2] = {{"X100", "ab"}, {"X65636", "wide"}};
+    WriteLanguageFile(dll.File("TST"), entries, 2);
+    const struct {
+        UINT id;
+        int size;
+        const char* text;
+        int count;
+    } cases[] = {
+        {100, 1, "", 0},   {100, 2, "a", 1},   {100, 3, "ab", 2},    {101, 2, "1", 1},
+        {101, 3, "10", 2}, {101, 4, "101", 3}, {101, 5, "101:", 4},  {65636, 257, "", 0},
+        {65535, 257, "", 0}, {0x10000u + 100, 257, "", 0},
+    };
+    for (bool withFile : {true, false}) {
+        SetSharedLanguage(withFile ? "TST" : "NONE");
+        dll.Rechoose();
+        for (const auto& c : cases) {
+            if (!withFile && c.id == 100 && c.size > 1)
+                continue;  // the file's own text
+            int count = -1;
+            EXPECT_EQ(dll.Text(c.id, c.size, &count), c.text) << c.id << " in " << c.size;
+            EXPECT_EQ(count, c.count) << c.id << " in " << c.size;
+        }
+    }
+    DeleteFileA(dll.File("TST").c_str());
+}
