@@ -403,26 +403,70 @@ int xFormatLength(const char* format, va_list arguments)
     return int(c.count);
 }
 
+namespace {
+
+enum Outcome { kFits, kTooSmall, kRefused, kNoMemory };
+
+// Formats into a new block of `size` bytes, never past it; `*written` is
+// the length when it fits. The runtime answers -1 both when the text does
+// not fit (it has then filled the block to its end) and when it refuses a
+// conversion.
+Outcome FormatInto(char** block, size_t size, const char* format, va_list arguments, int* written)
+{
+    *block = static_cast<char*>(calloc(size, 1));
+    if (!*block)
+        return kNoMemory;
+    va_list copy;
+    va_copy(copy, arguments);
+    *written = _vsnprintf(*block, size, format, copy);
+    va_end(copy);
+    if (*written >= 0 && size_t(*written) < size)
+        return kFits;
+    return (*block)[size - 1] != '\0' || *written >= 0 ? kTooSmall : kRefused;
+}
+
+// The counted size is exact for the format language. A form outside it that
+// the runtime formats its own way may come out longer than counted: the text
+// is then made in ever larger blocks and copied into one of its exact size.
+char* FormatWhole(const char* format, va_list arguments, int counted, int* length)
+{
+    char* text = nullptr;
+    size_t size = size_t(counted) + 1;
+    int written = 0;
+    Outcome outcome = FormatInto(&text, size, format, arguments, &written);
+    while (outcome == kTooSmall) {
+        free(text);
+        size = size * 2 + 64;
+        outcome = FormatInto(&text, size, format, arguments, &written);
+    }
+    if (outcome == kNoMemory)
+        return nullptr;
+    if (outcome == kRefused) {
+        *length = counted;  // what was made up to the refusal, in the counted size
+        return text;
+    }
+    if (size_t(written) + 1 != size) {
+        char* exact = static_cast<char*>(calloc(size_t(written) + 1, 1));
+        if (exact)
+            memcpy(exact, text, size_t(written));
+        free(text);
+        text = exact;
+    }
+    *length = written;
+    return text;
+}
+
+}  // namespace
+
 int xAllocVPrintf(char** textPointer, const char* format, va_list arguments)
 {
     if (!textPointer || !format)
         return 0;
-    const int n = xFormatLength(format, arguments);
-    char* text = static_cast<char*>(calloc(size_t(n) + 1, 1));
-    if (!text) {
-        free(*textPointer);
-        *textPointer = nullptr;
-        return 0;
-    }
-    // Bounded by the measured size: the runtime can never write past it.
-    va_list copy;
-    va_copy(copy, arguments);
-    _vsnprintf(text, size_t(n) + 1, format, copy);
-    va_end(copy);
-    text[n] = '\0';
+    int length = 0;
+    char* text = FormatWhole(format, arguments, xFormatLength(format, arguments), &length);
     free(*textPointer);
     *textPointer = text;
-    return n + 1;
+    return text ? length + 1 : 0;
 }
 
 int xAllocPrintf(char** textPointer, const char* format, ...)
