@@ -63,9 +63,10 @@ inline void xEnsureBound()
 }
 
 // True when the terminal-services library is bound (binding it first when
-// needed) and `entry`, one of its entry points, was found.
+// needed) and `entry`, one of its entry points in `Bound`, was found. The
+// entry is taken by reference: it is read only after the binding.
 template <class Fn>
-inline bool xServiceAvailable(Fn entry)
+inline bool xServiceAvailable(const Fn& entry)
 {
     xEnsureBound();
     return ServicesBound && entry;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <cstdint>
 #include <fstream>
+#include <mutex>
 
 namespace {
 
@@ -136,6 +137,10 @@ void SimLog(const char* format, ...)
     const char* path = getenv("VELQUOR_SIM_LOG");
     if (!path)
         return;
+    // The runtime's append mode seeks to the end and then writes: callers on
+    // several threads take turns, so no line overwrites another.
+    static std::mutex turns;
+    std::lock_guard<std::mutex> turn(turns);
     FILE* f = fopen(path, "a");
     if (!f)
         return;

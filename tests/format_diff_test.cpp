@@ -269,10 +269,14 @@ int Written(const std::string& format, Args& args)
     return n;
 }
 
+// VELQUOR_DIFF_ITERATIONS sets the count; VELQUOR_DIFF_ITERATIONS_SCALE
+// divides the normal one (for runs under heap validation).
 int Iterations(int normal)
 {
-    const char* v = getenv("VELQUOR_DIFF_ITERATIONS");
-    return v ? atoi(v) : normal;
+    if (const char* v = getenv("VELQUOR_DIFF_ITERATIONS"))
+        return atoi(v);
+    const char* scale = getenv("VELQUOR_DIFF_ITERATIONS_SCALE");
+    return scale && atoi(scale) > 0 ? normal / atoi(scale) : normal;
 }
 
 void RunGenerated(unsigned seed, int iterations, bool mappableOnly)
