@@ -75,19 +75,47 @@ TEST_F(QueryMemory, EveryAllocationInTurn)
     }
 }
 
-// A refused query that hands a buffer back all the same: the buffer is
-// released, the property reads as refused.
-TEST_F(QueryMemory, RefusedQueriesReleaseWhatTheyWereHanded)
+// Each property's query refused in turn, handing its buffer back all the
+// same: the refusal is recorded under the property's own name, the property
+// reads 0 or empty, every buffer is released and the handle closed.
+TEST_F(QueryMemory, EachRefusedPropertyIsRecordedAndItsBufferReleased)
 {
-    for (int refused : {5, 10, 12, 14, 15, 16}) {
+    const struct {
+        int infoClass;
+        const char* label;
+        LPSTR SessionInfoRecord::*text;
+        DWORD SessionInfoRecord::*number;
+    } cases[] = {
+        {2, "WTSWorkingDirectory", &SessionInfoRecord::WorkingDirectory, nullptr},
+        {3, "WTSOEMId", &SessionInfoRecord::OEMId, nullptr},
+        {5, "WTSUserName", &SessionInfoRecord::UserName, nullptr},
+        {6, "WTSWinStationName / SessionName", &SessionInfoRecord::WinStationName, nullptr},
+        {7, "WTSDomainName", &SessionInfoRecord::DomainName, nullptr},
+        {8, "WTSConnectState", &SessionInfoRecord::ConnectState, nullptr},
+        {9, "WTSClientBuildNumber", nullptr, &SessionInfoRecord::ClientBuildNumber},
+        {10, "WTSClientName", &SessionInfoRecord::ClientName, nullptr},
+        {11, "WTSClientDirectory", &SessionInfoRecord::ClientDirectory, nullptr},
+        {12, "WTSClientProductId", nullptr, &SessionInfoRecord::ClientProductId},
+        {13, "WTSClientHardwareId", nullptr, &SessionInfoRecord::ClientHardwareId},
+        {14, "WTSClientAddress", &SessionInfoRecord::ClientAddress, nullptr},
+        {15, "WTSClientDisplay", nullptr, &SessionInfoRecord::HorizontalResolution},
+        {16, "WTSClientProtocolType", &SessionInfoRecord::ClientProtocolType, nullptr},
+    };
+    for (const auto& c : cases) {
         Server = InProcessServer();
-        Server.refusedClass = refused;
+        Server.refusedClass = c.infoClass;
+        ClearLastErrorRecord();
         SessionInfoRecord* info = nullptr;
-        ASSERT_EQ(QRVTS_QuerySessionInfo("", 2, &info), QRVTS_OK);
-        EXPECT_EQ(Server.buffers, Server.releases) << refused;
-        EXPECT_EQ(info->UserName, std::string(refused == 5 ? "" : "text of class 5"));
-        EXPECT_EQ(info->HorizontalResolution, refused == 15 ? 0u : 1024u);
-        EXPECT_EQ(LastErrorRecord().compare(0, 2, "5 "), 0) << refused;
+        ASSERT_EQ(QRVTS_QuerySessionInfo("alpha", 2, &info), QRVTS_OK);
+        EXPECT_EQ(LastErrorRecord(), std::string("5 \"WTSQuerySessionInformationAX() {") + c.label +
+                                         "} : QRVTS_QuerySessionInfo()\"");
+        if (c.text)
+            EXPECT_STREQ(info->*c.text, "") << c.label;
+        else
+            EXPECT_EQ(info->*c.number, 0u) << c.label;
+        EXPECT_STREQ(info->LogonTime, "2006:03:04:05:06:07");  // the rest is still there
+        EXPECT_EQ(Server.buffers, Server.releases) << c.label;
+        EXPECT_EQ(Server.opens, Server.closes);
         QRVTS_FreeBuffer(info);
     }
 }

@@ -227,6 +227,29 @@ TEST_F(Actions, CopyFailuresAreOutOfMemory)
     }
 }
 
+BOOL WINAPI SessionOfProcess(DWORD process, DWORD* session)
+{
+    if (process == 13) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    *session = process * 2;
+    return TRUE;
+}
+
+// The process-to-session service failing is recorded; its answer otherwise
+// goes to the caller.
+TEST_F(Actions, ProcessToSessionFailureIsRecorded)
+{
+    Bound.ProcessIdToSessionId = SessionOfProcess;
+    DWORD session = 99;
+    EXPECT_EQ(QRVTS_ProcessIdToSessionId(13, &session), QRVTS_SESSION_ID_FAILED);
+    EXPECT_EQ(session, 99u);
+    EXPECT_EQ(LastErrorRecord(), "57 \"ProcessIdToSessionIdX() : QRVTS_ProcessIdtoSessionId()\"");
+    EXPECT_EQ(QRVTS_ProcessIdToSessionId(4, &session), QRVTS_OK);
+    EXPECT_EQ(session, 8u);
+}
+
 TEST_F(Actions, UnboundServicesAreNotAvailable)
 {
     memset(&Bound, 0, sizeof Bound);
