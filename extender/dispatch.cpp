@@ -9,13 +9,14 @@
 #include "extender/table.h"
 #include "support/platform.h"
 #include "support/strings.h"
+#include "velquor_version.h"
 
 char MessageBuffer[kMessageBufferSize];
 HostServiceBlock* CurrentServiceBlock;
 
 namespace {
 
-const int32_t kExtenderVersion[4] = {44003, 0, 0, 1};
+const int32_t kExtenderVersion[4] = {VELQUOR_VERSION_1, VELQUOR_VERSION_2, VELQUOR_VERSION_3, VELQUOR_VERSION_4};
 const int kTitleBufferSize = 256;
 char TitleBuffer[kTitleBufferSize];
 

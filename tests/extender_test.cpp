@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "velquor_version.h"
 #include "extender/binding.h"
 #include "extender/entry.h"
 #include "extender/request.h"
@@ -199,13 +200,13 @@ TEST_F(ExtenderTest, QueryAndVersion)
     EXPECT_EQ(ZELExtenderQuery(2, nullptr, 5), -1);
     char title[8];
     memset(title, 'x', sizeof title);
-    EXPECT_EQ(ZELExtenderQuery(1, title, 4), 44003);
+    EXPECT_EQ(ZELExtenderQuery(1, title, 4), VELQUOR_VERSION_1);
     EXPECT_STREQ(title, "Vel");
-    EXPECT_EQ(ZELExtenderQuery(1, title, sizeof title), 44003);
+    EXPECT_EQ(ZELExtenderQuery(1, title, sizeof title), VELQUOR_VERSION_1);
     EXPECT_STREQ(title, "Velquor");
-    EXPECT_EQ(ZELExtenderQuery(1, nullptr, 4), 44003);
+    EXPECT_EQ(ZELExtenderQuery(1, nullptr, 4), VELQUOR_VERSION_1);
     EXPECT_EQ(ZELExtenderQuery(3, title, 4), 0);
-    EXPECT_EQ(ZELExVersion(0), 44003);
+    EXPECT_EQ(ZELExVersion(0), VELQUOR_VERSION_1);
     EXPECT_EQ(ZELExVersion(1), 0);
     EXPECT_EQ(ZELExVersion(3), 1);
     EXPECT_EQ(ZELExVersion(4), -1);
@@ -215,7 +216,7 @@ TEST_F(ExtenderTest, QueryAndVersion)
 TEST_F(ExtenderTest, RoutingBeforeAndAfterBinding)
 {
     // Unbound: only 1, 2, 3 and 16 work; every other number of 0 or above is 102.
-    EXPECT_EQ(Call(1).value.integer, 44003);
+    EXPECT_EQ(Call(1).value.integer, VELQUOR_VERSION_1);
     for (int32_t request : {0, 4, 15, 17, 1000}) {
         Completion c = Call(request);
         EXPECT_EQ(c.status, -1);
@@ -232,7 +233,7 @@ TEST_F(ExtenderTest, RoutingBeforeAndAfterBinding)
         EXPECT_EQ(c.status, -1);
         EXPECT_EQ(c.value.text, Message(901)) << request;
     }
-    EXPECT_EQ(Call(0x10001).value.integer, 44003);  // low 16 bits: 1
+    EXPECT_EQ(Call(0x10001).value.integer, VELQUOR_VERSION_1);  // low 16 bits: 1
 }
 
 TEST_F(ExtenderTest, CompletionResultIsTheRequestResult)
@@ -250,7 +251,7 @@ TEST_F(ExtenderTest, NullArgumentArrayMeansEveryArgumentAbsent)
     memset(&result, 0, sizeof result);
     EXPECT_EQ(ZELExtender2(nullptr, 0, &host, 1, HostCompleteRequest, &host.block, 0, nullptr, 0, &result),
               host.completionResult);
-    EXPECT_EQ(host.completion.value.integer, 44003);
+    EXPECT_EQ(host.completion.value.integer, VELQUOR_VERSION_1);
 }
 
 TEST_F(ExtenderTest, InitialisationNeedsHostVersion1006)
@@ -383,8 +384,8 @@ TEST_F(ExtenderTest, AddOnFlagsAndTermination)
 
 TEST_F(ExtenderTest, SimpleScriptFunctions)
 {
-    EXPECT_EQ(Call(1, {""}).value.integer, 44003);
-    EXPECT_EQ(Call(1, {"2"}).value.text, "44003.0.0.1");
+    EXPECT_EQ(Call(1, {""}).value.integer, VELQUOR_VERSION_1);
+    EXPECT_EQ(Call(1, {"2"}).value.text, VELQUOR_VERSION_TEXT);
     EXPECT_EQ(Call(1, {"4"}).value.text, Message(100));
     EXPECT_EQ(Call(1, {"a"}).value.text, Message(100));
     EXPECT_EQ(Call(3, {"3"}).value.text, Message(100));

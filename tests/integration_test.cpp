@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "velquor_version.h"
 #include "tests/real_dll.h"
 
 namespace {
@@ -30,7 +31,7 @@ bool SimulatorLoaded()
 
 TEST_F(Integration, Simulator)
 {
-    EXPECT_EQ(Call(1).value.integer, 44003);  // before initialisation
+    EXPECT_EQ(Call(1).value.integer, VELQUOR_VERSION_1);  // before initialisation
     std::string message;
     ASSERT_EQ(HostInitialise(host, ext, &message), 16) << message;
     EXPECT_TRUE(SimulatorLoaded());
@@ -79,4 +80,41 @@ TEST_F(Integration, NoTerminalServicesLibrary)
     for (int32_t request = 4; request <= 15; ++request)
         EXPECT_EQ(Call(request, {"", "", "", "", "", "", ""}).value.text, Message(102)) << request;
     EXPECT_EQ(Call(2, {"102"}).value.text, "102: Velquor: Terminal Services are not enabled");
+}
+
+// The file's properties: the version resource, read back with the version API.
+TEST_F(Integration, VersionResource)
+{
+    char path[MAX_PATH];
+    ASSERT_NE(GetModuleFileNameA(ext.module, path, MAX_PATH), 0u);
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeA(path, &ignored);
+    ASSERT_GT(size, 0u);
+    std::string data(size, '\0');
+    ASSERT_TRUE(GetFileVersionInfoA(path, 0, size, &data[0]));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+    const DWORD high = (DWORD(VELQUOR_VERSION_1) << 16) | VELQUOR_VERSION_2;
+    const DWORD low = (DWORD(VELQUOR_VERSION_3) << 16) | VELQUOR_VERSION_4;
+    EXPECT_EQ(fixed->dwFileVersionMS, high);
+    EXPECT_EQ(fixed->dwFileVersionLS, low);
+    EXPECT_EQ(fixed->dwProductVersionMS, high);
+    EXPECT_EQ(fixed->dwProductVersionLS, low);
+    WORD* translation = nullptr;
+    ASSERT_TRUE(VerQueryValueA(data.data(), "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
+                               &length));
+    EXPECT_EQ(translation[0], 1033);
+    const char* const strings[][2] = {{"FileVersion", VELQUOR_VERSION_TEXT},
+                                      {"ProductVersion", VELQUOR_VERSION_TEXT},
+                                      {"ProductName", "Velquor"},
+                                      {"InternalName", "velquor.dll"},
+                                      {"OriginalFilename", "velquor.dll"},
+                                      {"FileDescription", "Velquor terminal-services extender and C API"}};
+    for (const auto& s : strings) {
+        char* value = nullptr;
+        const std::string key = std::string("\\StringFileInfo\\040904B0\\") + s[0];
+        ASSERT_TRUE(VerQueryValueA(data.data(), key.c_str(), reinterpret_cast<void**>(&value), &length)) << s[0];
+        EXPECT_STREQ(value, s[1]);
+    }
 }

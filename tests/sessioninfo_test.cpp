@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "velquor_version.h"
 #include "include/velquor.h"
 #include "tests/real_dll.h"
 
@@ -205,7 +206,7 @@ TEST_F(SessionInfo, ListsAndVersionThroughTheHost)
 
     c = Call(1, {"1"});
     ASSERT_EQ(c.elements.size(), 4u);
-    EXPECT_EQ(c.elements[0].integer, 44003);
+    EXPECT_EQ(c.elements[0].integer, VELQUOR_VERSION_1);
     EXPECT_EQ(c.elements[3].integer, 1);
     c = Call(1, {"3"});
     ASSERT_EQ(c.status, 0);
