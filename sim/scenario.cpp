@@ -76,6 +76,49 @@ void ProcessKey(SimProcess& p, const std::string& key, const std::string& value)
         p.sid = value;
 }
 
+// [generate] sessions=N processes=M: a large host on top of the listed
+// sessions, ids from 100, with users, clients and times, and processes
+// spread over them, each owned by its session's user.
+void Generate(SimScenario& sc)
+{
+    static const char* const kPrograms[] = {"explorer.exe", "outlook.exe", "winword.exe", "excel.exe",
+                                            "chrome.exe",   "teams.exe",   "rdpclip.exe", "notepad.exe"};
+    char text[64];
+    for (DWORD i = 0; i < sc.generatedSessions; ++i) {
+        SimSession s;
+        s.id = 100 + i;
+        s.hasName = true;
+        snprintf(text, sizeof text, "RDP-Tcp#%lu", 1000 + i);
+        s.name = text;
+        s.state = i % 7 == 6 ? 4 : 0;  // every seventh disconnected
+        snprintf(text, sizeof text, "user%04lu", i);
+        s.texts[5] = text;
+        s.texts[7] = "CORP";
+        snprintf(text, sizeof text, "PC-%04lu", i);
+        s.texts[10] = text;
+        s.protocol = 2;
+        s.hasProtocol = true;
+        s.family = 2;
+        s.address[2] = 10, s.address[3] = 1, s.address[4] = BYTE(i / 250), s.address[5] = BYTE(1 + i % 250);
+        s.hasAddress = true;
+        s.display[0] = 1920, s.display[1] = 1080, s.display[2] = 32;
+        s.times[3] = Time("2026:12:07:07:00:00") + ULONGLONG(i) * 10000000ull * 60;  // logon, a minute apart
+        s.times[0] = s.times[3];
+        s.times[2] = Time("2026:12:07:09:30:00");
+        s.times[4] = Time("2026:12:07:09:42:00");
+        sc.sessions.push_back(s);
+    }
+    for (DWORD i = 0; i < sc.generatedProcesses; ++i) {
+        SimProcess p;
+        p.id = 10000 + 4 * i;
+        p.session = sc.generatedSessions ? 100 + i % sc.generatedSessions : 0;
+        p.name = kPrograms[i % 8];
+        snprintf(text, sizeof text, "S-1-5-21-1004336348-1177238915-682003330-%lu", 2000 + (p.session - 100));
+        p.sid = text;
+        sc.processes.push_back(p);
+    }
+}
+
 SimScenario Load()
 {
     SimScenario sc;
@@ -116,11 +159,16 @@ SimScenario Load()
             sc.response = Number(value);
         else if (section == "fail")
             sc.failures[key] = Number(value);
+        else if (section == "generate" && key == "sessions")
+            sc.generatedSessions = Number(value);
+        else if (section == "generate" && key == "processes")
+            sc.generatedProcesses = Number(value);
         else if (section.compare(0, 8, "session ") == 0)
             SessionKey(sc.sessions.back(), key, value);
         else if (section.compare(0, 8, "process ") == 0)
             ProcessKey(sc.processes.back(), key, value);
     }
+    Generate(sc);
     return sc;
 }
 

@@ -38,6 +38,7 @@ struct SimScenario {
     DWORD eventFlags = 1;
     DWORD closeError = 0;  // WTSCloseServer sets this last error when not 0
     DWORD response = 1;
+    DWORD generatedSessions = 0, generatedProcesses = 0;  // [generate]
 };
 
 // The scenario of this process, read on first use.
