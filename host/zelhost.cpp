@@ -1,5 +1,7 @@
 // zelhost: loads the extender as the interpreter does and calls one of its
-// script functions from the command line.
+// script functions from the command line. Like an interpreter it refuses a
+// call with fewer arguments than the function table requires; array
+// elements are printed with their names.
 //   zelhost [--extender PATH] --list
 //   zelhost [--extender PATH] FUNCTION [ARG...]     ("" passes an empty text,
 //                                                    {pid} this host's process id)
@@ -11,6 +13,49 @@
 #include "host/host.h"
 
 namespace {
+
+// What the host knows of each function beyond the table: its arguments'
+// names (optional ones in brackets) and its array elements' names.
+struct Described {
+    const char* name;
+    const char* arguments;
+    std::vector<const char*> elements;
+};
+
+const std::vector<const char*> kSessionInfo = {
+    "WinStationName", "ConnectState", "ClientAddress", "ClientName", "ClientProtocolType",
+    "ClientHardwareId", "ClientProductId", "ClientBuildNumber", "ClientDirectory", "HorizontalResolution",
+    "VerticalResolution", "ColorDepth", "OEMId", "DomainName", "UserName",
+    "ApplicationName", "InitialProgram", "WorkingDirectory", "CurrentTime", "LogonTime",
+    "LastInputTime", "ConnectTime", "DisconnectTime"};
+
+const Described kDescribed[] = {
+    {"wtsversion", "[form]", {"Major", "Minor", "Build", "Revision"}},
+    {"wtslasterrmsg", "number", {}},
+    {"wtsistsenabled", "[selector]", {}},
+    {"wtsprocidtosessid", "processid", {}},
+    {"wtsenumsessions", "server [extended]", {"Count", "SessionIds", "SessionNames", "SessionStates"}},
+    {"wtsenumprocesses", "server [session [extended]]",
+     {"Count", "ProcessIds", "ProcessNames", "SessionIds", "UserSids"}},
+    {"wtsdisconnectsession", "server session wait", {}},
+    {"wtslogoffsession", "server session wait", {}},
+    {"wtsterminateprocess", "server processid exitcode", {}},
+    {"wtssendmessage", "server session title text style timeout wait", {}},
+    {"wtsquerysessioninfo", "server session", kSessionInfo},
+    {"wtswaitsystemevent", "server eventmask", {}},
+    {"wtsgetactiveconsolesessid", "", {}},
+    {"wtsshutdownsystem", "server flags", {}},
+    {"wtstest", "server session class", {}},
+    {"wtsiscitrixenabled", "[selector]", {}},
+};
+
+const Described* Describe(const std::string& name)
+{
+    for (const Described& d : kDescribed)
+        if (name == d.name)
+            return &d;
+    return nullptr;
+}
 
 const char* TypeName(int32_t type)
 {
@@ -28,16 +73,21 @@ void PrintList(const std::vector<FunctionTableEntry>& table)
         printf("%2d  %-26s required %u, optional %u\n", e.RequestNumber, e.Name, e.RequiredArgs, e.OptionalArgs);
 }
 
-// A text result is printed as it is; tabs inside lists stay tabs.
-void PrintValue(const Host& host, const Completion& c)
+// A text result is printed as it is; tabs inside lists stay tabs. Array
+// elements get their names when the host knows them.
+void PrintValue(const Host& host, const Completion& c, const Described* described)
 {
     if (c.value.type == ValueArray) {
+        const bool named = described && described->elements.size() == c.elements.size();
         for (size_t i = 0; i < c.elements.size(); ++i) {
             const HostValue& v = c.elements[i];
+            printf("[%2u] ", unsigned(i));
+            if (named)
+                printf("%-20s ", described->elements[i]);
             if (v.type == ValueInteger)
-                printf("[%u] integer %d\n", unsigned(i), v.integer);
+                printf("integer %d\n", v.integer);
             else
-                printf("[%u] %s %s\n", unsigned(i), TypeName(v.type), v.text.c_str());
+                printf("%s %s\n", TypeName(v.type), v.text.c_str());
         }
         return;
     }
@@ -99,6 +149,16 @@ int main(int argc, char** argv)
         fprintf(stderr, "zelhost: the extender has no function %s\n", argv[first]);
         return 2;
     }
+    const FunctionTableEntry* row = &table[0];
+    while (row->RequestNumber != request)
+        ++row;
+    const Described* described = Describe(argv[first]);
+    if (argc - first - 1 < int(row->RequiredArgs)) {
+        fprintf(stderr, "zelhost: %s needs %u argument%s\nusage: zelhost %s %s\n", argv[first],
+                unsigned(row->RequiredArgs), row->RequiredArgs == 1 ? "" : "s", argv[first],
+                described ? described->arguments : "");
+        return 2;
+    }
     const std::string pid = std::to_string(GetCurrentProcessId());
     std::vector<const char*> args;
     for (int i = first + 1; i < argc; ++i)
@@ -110,6 +170,6 @@ int main(int argc, char** argv)
             fprintf(stderr, "last error: %s\n", text.c_str());
         return 1;
     }
-    PrintValue(host, host.completion);
+    PrintValue(host, host.completion, described);
     return 0;
 }
