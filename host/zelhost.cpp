@@ -3,6 +3,7 @@
 // call with fewer arguments than the function table requires; array
 // elements are printed with their names.
 //   zelhost [--extender PATH] --list
+//   zelhost [--extender PATH] --messages              (every id with a text)
 //   zelhost [--extender PATH] FUNCTION [ARG...]     ("" passes an empty text,
 //                                                    {pid} this host's process id)
 #include <cstdio>
@@ -107,7 +108,7 @@ void PrintValue(const Host& host, const Completion& c, const Described* describe
 
 int Usage()
 {
-    fprintf(stderr, "usage: zelhost [--extender PATH] --list\n"
+    fprintf(stderr, "usage: zelhost [--extender PATH] --list | --messages\n"
                     "       zelhost [--extender PATH] FUNCTION [ARG...]\n"
                     "An argument {pid} stands for this host's process id.\n");
     return 2;
@@ -137,6 +138,14 @@ int main(int argc, char** argv)
         return 4;
     }
     const std::vector<FunctionTableEntry> table = HostReadTable(host, ext);
+    if (strcmp(argv[first], "--messages") == 0) {
+        for (UINT id = 1; id <= 0xFFFF; ++id) {
+            char text[300];
+            if (ext.LoadString(ext.module, id, text, sizeof text) > 0)
+                printf("%u\t%s\n", id, text);
+        }
+        return 0;
+    }
     if (strcmp(argv[first], "--list") == 0) {
         char title[64] = "";
         ext.Query(1, title, sizeof title);
