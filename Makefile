@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: test demo build bootstrap configure clean
+.PHONY: test demo dist bench build bootstrap configure clean
 
 bootstrap:
 	@tools/bootstrap
@@ -20,6 +20,13 @@ test: build
 
 demo: build
 	tools/demo $(BUILD)
+
+# Both benchmarks, and the picture of the enumerations' cost.
+bench: build
+	tools/bench $(BUILD)
+
+dist: build
+	cmake --build $(BUILD) --target dist
 
 clean:
 	rm -rf $(BUILD)

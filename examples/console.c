@@ -9,7 +9,7 @@
 #include <string.h>
 #include <windows.h>
 
-#include "include/velquor.h"
+#include "velquor.h"
 
 /* Copies the next TAB-delimited item of `*list` into `item` and moves on. */
 static void NextItem(const char** list, char* item, size_t size)
