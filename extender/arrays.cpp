@@ -11,8 +11,6 @@
 
 namespace {
 
-const int kArrayError = 908;
-const int kBufferError = 910;
 
 // One element: an integer, or a text when `text` is set.
 struct Element {
@@ -43,7 +41,7 @@ int CompleteWithArray(Request& r, const char* function, const Element* elements,
     if (code != 0) {
         QRVTS_FreeBuffer(block);
         RecordServiceFailure(code, "xAllocArray", function);
-        return xFailRequest(r, kArrayError);
+        return xFailRequest(r, QRVTS_ARRAY_SERVICE_FAILED);
     }
     for (int32_t i = 0; i < count; ++i) {
         const Element& e = elements[i];
@@ -53,7 +51,7 @@ int CompleteWithArray(Request& r, const char* function, const Element* elements,
             QRVTS_FreeBuffer(block);
             xFreeArray(&array);
             RecordServiceFailure(code, e.text ? "xSetArrayItemString" : "xSetArrayItemLong", function);
-            return xFailRequest(r, kArrayError);
+            return xFailRequest(r, QRVTS_ARRAY_SERVICE_FAILED);
         }
     }
     const int result = xCompleteArray(r, &array);
@@ -76,18 +74,18 @@ int WtsVersionBuffer(Request& r)
     int32_t code = xAllocBinBuf(16, &handle);
     if (code != 0) {
         RecordServiceFailure(code, "xAllocBinBuf", "wtsVersion");
-        return xFailRequest(r, kBufferError);
+        return xFailRequest(r, QRVTS_BUFFER_SERVICE_FAILED);
     }
     code = xSetBinBufEOD(handle, 16, nullptr);
     if (code != 0) {
         RecordServiceFailure(code, "xSetBinBufEOD", "wtsVersion");
-        return xFailRequest(r, kBufferError);
+        return xFailRequest(r, QRVTS_BUFFER_SERVICE_FAILED);
     }
     void* data = nullptr;
     code = xGetBinBufDataPtr(handle, &data);
     if (code != 0) {
         RecordServiceFailure(code, "xGetBinBufDataPtr", "wtsVersion");
-        return xFailRequest(r, kBufferError);
+        return xFailRequest(r, QRVTS_BUFFER_SERVICE_FAILED);
     }
     int32_t numbers[4];
     for (int i = 0; i < 4; ++i)
@@ -100,7 +98,7 @@ int WtsEnumSessions(Request& r)
 {
     int32_t extended;
     if (!xFlagArg(r.Args[1], &extended))
-        return xFailRequest(r, 900);
+        return xFailRequest(r, QRVTS_INVALID_PARAMETER);
     SessionListRecord* block = nullptr;
     const LONG result = QRVTS_EnumerateSessions(r.Args[0], extended, &block);
     if (result != QRVTS_OK)
@@ -114,9 +112,9 @@ int WtsEnumProcesses(Request& r)
 {
     int32_t session, extended;
     if (!xNumberArg(r.Args[1], -1, &session))
-        return xFailRequest(r, 108);
+        return xFailRequest(r, QRVTS_INVALID_SESSION_ID);
     if (!xFlagArg(r.Args[2], &extended))
-        return xFailRequest(r, 900);
+        return xFailRequest(r, QRVTS_INVALID_PARAMETER);
     ProcessListRecord* block = nullptr;
     const LONG result = QRVTS_EnumerateProcesses(r.Args[0], DWORD(session), extended, &block);
     if (result != QRVTS_OK)
@@ -130,7 +128,7 @@ int WtsQuerySessionInfo(Request& r)
 {
     int32_t session;
     if (!xNumberArg(r.Args[1], -1, &session))
-        return xFailRequest(r, 108);
+        return xFailRequest(r, QRVTS_INVALID_SESSION_ID);
     SessionInfoRecord* info = nullptr;
     const LONG result = QRVTS_QuerySessionInfo(r.Args[0], DWORD(session), &info);
     if (result != QRVTS_OK)

@@ -6,6 +6,7 @@
 
 #include "extender/binding.h"
 #include "extender/request.h"
+#include "include/velquor_errors.h"
 #include "extender/table.h"
 #include "support/platform.h"
 #include "support/strings.h"
@@ -139,7 +140,7 @@ extern "C" int32_t WINAPI ZELExtender2(HWND, int32_t, void* opaque, int32_t requ
     Request r = {opaque, complete, block, result, {}};
     if (request >= 0) {
         if (!WorksUnbound(request) && !ServicesBound)
-            return xFailRequest(r, 102);
+            return xFailRequest(r, QRVTS_NOT_ENABLED);
         ReadArguments(r, static_cast<const HostVariable*>(pointer));
     }
     switch (request) {
@@ -149,7 +150,7 @@ extern "C" int32_t WINAPI ZELExtender2(HWND, int32_t, void* opaque, int32_t requ
     default: break;
     }
     if (request < 1 || request > kFunctionCount)
-        return xFailRequest(r, 901);
+        return xFailRequest(r, QRVTS_UNKNOWN_FUNCTION);
     return ScriptHandlers[request - 1](r);
 }
 
@@ -158,7 +159,7 @@ extern "C" int32_t WINAPI ZELExtenderQuery(int32_t typeArg, void* pointer, int32
     const int type = int16_t(typeArg & 0xFFFF);
     if (type == 1) {
         if (pointer && count > 0) {
-            ZELExLoadString(PlatformInfo.ModuleHandle, 1000, TitleBuffer, kTitleBufferSize);
+            ZELExLoadString(PlatformInfo.ModuleHandle, QRVTS_TITLE_STRING, TitleBuffer, kTitleBufferSize);
             lstrcpynA(static_cast<char*>(pointer), TitleBuffer, count);
         }
         return kExtenderVersion[0];

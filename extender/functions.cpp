@@ -23,7 +23,7 @@ int WtsVersion(Request& r)
 {
     int32_t selector;
     if (!Selector(r.Args[0], 3, &selector))
-        return xFailRequest(r, 100);
+        return xFailRequest(r, QRVTS_INVALID_REQUEST);
     if (selector == 0)
         return xCompleteInteger(r, ZELExVersion(0));
     if (selector == 1)
@@ -53,7 +53,7 @@ int WtsIsTsEnabled(Request& r)
 {
     int32_t selector;
     if (!Selector(r.Args[0], 2, &selector))
-        return xFailRequest(r, 100);
+        return xFailRequest(r, QRVTS_INVALID_REQUEST);
     const DWORD answers[] = {ServicesBound, ProductPresent, 0};
     return xCompleteInteger(r, int32_t(answers[selector]));
 }
@@ -62,7 +62,7 @@ int WtsIsCitrixEnabled(Request& r)
 {
     int32_t selector;
     if (!Selector(r.Args[0], 3, &selector))
-        return xFailRequest(r, 100);
+        return xFailRequest(r, QRVTS_INVALID_REQUEST);
     const DWORD answers[] = {WfapiLoaded, ApsdkLoaded, SmcapiLoaded, 0};
     return xCompleteInteger(r, int32_t(answers[selector]));
 }
@@ -87,7 +87,7 @@ int WtsProcIdToSessId(Request& r)
 {
     const char* text = r.Args[0] ? r.Args[0] : "";
     if (!IsIntegerText(text))
-        return xFailRequest(r, 105);
+        return xFailRequest(r, QRVTS_INVALID_PROCESS_ID);
     DWORD session = 0;
     const LONG result = QRVTS_ProcessIdToSessionId(DWORD(ParseInteger(text)), &session);
     return IntegerOrError(r, result, int32_t(session));
@@ -99,9 +99,9 @@ int OnSession(Request& r, SessionAction action)
 {
     int32_t session, wait;
     if (!SessionArg(r.Args[1], &session))
-        return xFailRequest(r, 108);
+        return xFailRequest(r, QRVTS_INVALID_SESSION_ID);
     if (!xFlagArg(r.Args[2], &wait))
-        return xFailRequest(r, 900);
+        return xFailRequest(r, QRVTS_INVALID_PARAMETER);
     return IntegerOrError(r, action(r.Args[0], DWORD(session), wait), 1);
 }
 
@@ -112,9 +112,9 @@ int WtsTerminateProcess(Request& r)
 {
     int32_t process, exitCode;
     if (!RequiredNumber(r.Args[1], &process))
-        return xFailRequest(r, 105);
+        return xFailRequest(r, QRVTS_INVALID_PROCESS_ID);
     if (!xNumberArg(r.Args[2], 0, &exitCode))
-        return xFailRequest(r, 112);
+        return xFailRequest(r, QRVTS_INVALID_EXIT_CODE);
     return IntegerOrError(r, QRVTS_TerminateProcess(r.Args[0], DWORD(process), DWORD(exitCode)), 1);
 }
 
@@ -122,13 +122,13 @@ int WtsSendMessage(Request& r)
 {
     int32_t session, style, timeout, wait;
     if (!RequiredNumber(r.Args[1], &session))
-        return xFailRequest(r, 108);
+        return xFailRequest(r, QRVTS_INVALID_SESSION_ID);
     if (!xNumberArg(r.Args[4], 0, &style))
-        return xFailRequest(r, 114);
+        return xFailRequest(r, QRVTS_INVALID_STYLE);
     if (!xNumberArg(r.Args[5], 0, &timeout))
-        return xFailRequest(r, 115);
+        return xFailRequest(r, QRVTS_INVALID_TIMEOUT);
     if (!xFlagArg(r.Args[6], &wait))
-        return xFailRequest(r, 900);
+        return xFailRequest(r, QRVTS_INVALID_PARAMETER);
     DWORD response = 0;
     LONG result = QRVTS_SendMessage(r.Args[0], DWORD(session), r.Args[2], r.Args[3], DWORD(style),
                                     DWORD(timeout), wait, &response);
@@ -139,7 +139,7 @@ int WtsWaitSystemEvent(Request& r)
 {
     int32_t mask;
     if (!RequiredNumber(r.Args[1], &mask))
-        return xFailRequest(r, 118);
+        return xFailRequest(r, QRVTS_INVALID_EVENT_MASK);
     DWORD events = 0;
     const LONG result = QRVTS_WaitSystemEvent(r.Args[0], DWORD(mask), &events);
     return IntegerOrError(r, result, int32_t(events));
@@ -156,7 +156,7 @@ int WtsShutdownSystem(Request& r)
 {
     int32_t flags;
     if (!xNumberArg(r.Args[1], 0, &flags))
-        return xFailRequest(r, 108);
+        return xFailRequest(r, QRVTS_INVALID_SESSION_ID);
     return IntegerOrError(r, QRVTS_ShutdownSystem(r.Args[0], DWORD(flags)), 1);
 }
 
@@ -181,9 +181,9 @@ int WtsTest(Request& r)
 {
     int32_t session, infoClass;
     if (!xNumberArg(r.Args[1], 0, &session))
-        return xFailRequest(r, 108);
+        return xFailRequest(r, QRVTS_INVALID_SESSION_ID);
     if (!xNumberArg(r.Args[2], 0, &infoClass) || infoClass < -1 || infoClass > 16)
-        return xFailRequest(r, 100);
+        return xFailRequest(r, QRVTS_INVALID_REQUEST);
     const int first = infoClass < 0 ? 0 : infoClass, last = infoClass < 0 ? 16 : infoClass;
     for (int c = first; c <= last; ++c)
         QueryClass(r.Args[0], DWORD(session), c);

@@ -15,22 +15,8 @@ extern "C" {
 #define QRVTS_CALL __stdcall
 
 /* Result codes: 0 for success, otherwise the extender error number whose
- * text the library's string table holds. */
-#define QRVTS_OK 0
-#define QRVTS_OUT_OF_MEMORY 101
-#define QRVTS_OPEN_SERVER_FAILED 103
-#define QRVTS_SESSION_ID_FAILED 104
-#define QRVTS_ENUM_SESSIONS_FAILED 106
-#define QRVTS_ENUM_PROCESSES_FAILED 107
-#define QRVTS_DISCONNECT_FAILED 109
-#define QRVTS_LOGOFF_FAILED 110
-#define QRVTS_TERMINATE_FAILED 111
-#define QRVTS_SEND_MESSAGE_FAILED 113
-#define QRVTS_WAIT_FAILED 117
-#define QRVTS_SHUTDOWN_FAILED 119
-#define QRVTS_INVALID_PARAMETER 900
-#define QRVTS_BUFFER_TOO_SMALL 906
-#define QRVTS_NOT_AVAILABLE 907
+ * text the library's string table holds; velquor_errors.h names them all. */
+#include "velquor_errors.h"
 
 /* Server handles and session actions. A null or empty server name is the
  * local server. Every failure of the platform is recorded as the last error. */

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "include/velquor_errors.h"
 #include "support/format.h"
 
 LanguageStateKind LanguageState = Unresolved;
@@ -16,6 +17,9 @@ const int kLanguageNameSize = 20;
 // String-table ids are 16 bits wide: LoadStringA would serve a larger id's
 // low 16 bits, another message.
 const UINT kHighestId = 0xFFFF;
+// Language files replace the error texts and the title: ids from the first
+// error number on.
+const UINT kFirstReplaceable = QRVTS_INVALID_REQUEST;
 
 // Digits are built from the right here before they are copied out; 32
 // places hold every 32-bit magnitude even in radix 2.
@@ -183,7 +187,7 @@ extern "C" int WINAPI ZELExLoadString(HMODULE module, UINT id, char* buffer, int
         buffer[0] = '\0';
         return 0;
     }
-    int count = (id >= 100 && LanguageState == LanguageFile)
+    int count = (id >= kFirstReplaceable && LanguageState == LanguageFile)
                     ? LoadFromLanguageFile(module, id, buffer, bufferSize)
                     : LoadFromModule(module, id, buffer, bufferSize);
     ReplaceMarkers(buffer);

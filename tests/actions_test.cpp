@@ -18,14 +18,14 @@ class Actions : public SimulatedTest {};
 
 TEST_F(Actions, DisconnectAndLogoffArguments)
 {
-    ExpectError(Call(7, {"", "x", "0"}), 108);
-    ExpectError(Call(7, {"", "3", "x"}), 900);
-    ExpectError(Call(8, {"", "3", "1 "}), 900);
+    ExpectError(Call("wtsdisconnectsession", {"", "x", "0"}), QRVTS_INVALID_SESSION_ID);
+    ExpectError(Call("wtsdisconnectsession", {"", "3", "x"}), QRVTS_INVALID_PARAMETER);
+    ExpectError(Call("wtslogoffsession", {"", "3", "1 "}), QRVTS_INVALID_PARAMETER);
     EXPECT_TRUE(log.Calls("WTS").empty());  // nothing reached the platform
 
-    EXPECT_EQ(Call(7, {"", "", "5"}).value.integer, 1);
-    EXPECT_EQ(Call(8, {"alpha", "2", ""}).value.integer, 1);
-    EXPECT_EQ(Call(8, {nullptr, nullptr, nullptr}).value.integer, 1);
+    EXPECT_EQ(Call("wtsdisconnectsession", {"", "", "5"}).value.integer, 1);
+    EXPECT_EQ(Call("wtslogoffsession", {"alpha", "2", ""}).value.integer, 1);
+    EXPECT_EQ(Call("wtslogoffsession", {nullptr, nullptr, nullptr}).value.integer, 1);
     ASSERT_EQ(log.Calls("WTSDisconnectSession").size(), 1u);
     EXPECT_EQ(log.Calls("WTSDisconnectSession")[0], "WTSDisconnectSession handle=00000000 session=4294967295 wait=1");
     ASSERT_EQ(log.Calls("WTSLogoffSession").size(), 2u);
@@ -36,13 +36,13 @@ TEST_F(Actions, DisconnectAndLogoffArguments)
 
 TEST_F(Actions, TerminateProcessArguments)
 {
-    ExpectError(Call(9, {"", ""}), 105);
-    ExpectError(Call(9, {"", nullptr}), 105);
-    ExpectError(Call(9, {"", "a"}), 105);
-    ExpectError(Call(9, {"", "12", "x"}), 112);
+    ExpectError(Call("wtsterminateprocess", {"", ""}), QRVTS_INVALID_PROCESS_ID);
+    ExpectError(Call("wtsterminateprocess", {"", nullptr}), QRVTS_INVALID_PROCESS_ID);
+    ExpectError(Call("wtsterminateprocess", {"", "a"}), QRVTS_INVALID_PROCESS_ID);
+    ExpectError(Call("wtsterminateprocess", {"", "12", "x"}), QRVTS_INVALID_EXIT_CODE);
     EXPECT_TRUE(log.Calls("WTS").empty());
-    EXPECT_EQ(Call(9, {"", "12", "3"}).value.integer, 1);
-    EXPECT_EQ(Call(9, {"", "13"}).value.integer, 1);
+    EXPECT_EQ(Call("wtsterminateprocess", {"", "12", "3"}).value.integer, 1);
+    EXPECT_EQ(Call("wtsterminateprocess", {"", "13"}).value.integer, 1);
     const auto calls = log.Calls("WTSTerminateProcess");
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_EQ(calls[0], "WTSTerminateProcess handle=00000000 process=12 exit=3");
@@ -51,14 +51,14 @@ TEST_F(Actions, TerminateProcessArguments)
 
 TEST_F(Actions, SendMessageArguments)
 {
-    ExpectError(Call(10, {"", "", "t", "m", "", "", ""}), 108);
-    ExpectError(Call(10, {"", "a", "t", "m", "", "", ""}), 108);
-    ExpectError(Call(10, {"", "2", "t", "m", "x", "", ""}), 114);
-    ExpectError(Call(10, {"", "2", "t", "m", "", "x", ""}), 115);
-    ExpectError(Call(10, {"", "2", "t", "m", "", "", "x"}), 900);
+    ExpectError(Call("wtssendmessage", {"", "", "t", "m", "", "", ""}), QRVTS_INVALID_SESSION_ID);
+    ExpectError(Call("wtssendmessage", {"", "a", "t", "m", "", "", ""}), QRVTS_INVALID_SESSION_ID);
+    ExpectError(Call("wtssendmessage", {"", "2", "t", "m", "x", "", ""}), QRVTS_INVALID_STYLE);
+    ExpectError(Call("wtssendmessage", {"", "2", "t", "m", "", "x", ""}), QRVTS_INVALID_TIMEOUT);
+    ExpectError(Call("wtssendmessage", {"", "2", "t", "m", "", "", "x"}), QRVTS_INVALID_PARAMETER);
     EXPECT_TRUE(log.Calls("WTS").empty());
-    EXPECT_EQ(Call(10, {"", "2", "Title", "Message", "", "", "3"}).value.integer, 6);  // the response
-    EXPECT_EQ(Call(10, {"alpha", "2", nullptr, nullptr, "64", "30", "0"}).value.integer, 6);
+    EXPECT_EQ(Call("wtssendmessage", {"", "2", "Title", "Message", "", "", "3"}).value.integer, 6);  // the response
+    EXPECT_EQ(Call("wtssendmessage", {"alpha", "2", nullptr, nullptr, "64", "30", "0"}).value.integer, 6);
     const auto calls = log.Calls("WTSSendMessageA");
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_EQ(calls[0], "WTSSendMessageA handle=00000000 session=2 title=[Title] 5 message=[Message] 7 style=0 "
@@ -69,38 +69,38 @@ TEST_F(Actions, SendMessageArguments)
 
 TEST_F(Actions, WaitShutdownConsoleAndProcessSession)
 {
-    ExpectError(Call(12, {"", ""}), 118);
-    ExpectError(Call(12, {"", "x"}), 118);
-    ExpectError(Call(14, {"", "x"}), 108);
-    ExpectError(Call(14, {"", ""}), 900);  // flags 0 are refused before opening
-    ExpectError(Call(4, {"x"}), 105);
+    ExpectError(Call("wtswaitsystemevent", {"", ""}), QRVTS_INVALID_EVENT_MASK);
+    ExpectError(Call("wtswaitsystemevent", {"", "x"}), QRVTS_INVALID_EVENT_MASK);
+    ExpectError(Call("wtsshutdownsystem", {"", "x"}), QRVTS_INVALID_SESSION_ID);
+    ExpectError(Call("wtsshutdownsystem", {"", ""}), QRVTS_INVALID_PARAMETER);  // flags 0 are refused before opening
+    ExpectError(Call("wtsprocidtosessid", {"x"}), QRVTS_INVALID_PROCESS_ID);
     EXPECT_TRUE(log.Calls("WTS").empty());
-    EXPECT_EQ(Call(12, {"", "5"}).value.integer, 0x20);
-    EXPECT_EQ(Call(14, {"alpha", "2"}).value.integer, 1);
+    EXPECT_EQ(Call("wtswaitsystemevent", {"", "5"}).value.integer, 0x20);
+    EXPECT_EQ(Call("wtsshutdownsystem", {"alpha", "2"}).value.integer, 1);
     EXPECT_EQ(log.Calls("WTSWaitSystemEvent")[0], "WTSWaitSystemEvent handle=00000000 mask=5");
     EXPECT_EQ(log.Calls("WTSShutdownSystem")[0], "WTSShutdownSystem handle=00005100 flags=2");
 
     DWORD expected = 0;
     ProcessIdToSessionId(GetCurrentProcessId(), &expected);
     const std::string pid = std::to_string(GetCurrentProcessId());
-    EXPECT_EQ(Call(4, {pid.c_str()}).value.integer, int32_t(expected));
-    EXPECT_EQ(Call(13, {}).value.integer, int32_t(WTSGetActiveConsoleSessionId()));
+    EXPECT_EQ(Call("wtsprocidtosessid", {pid.c_str()}).value.integer, int32_t(expected));
+    EXPECT_EQ(Call("wtsgetactiveconsolesessid", {}).value.integer, int32_t(WTSGetActiveConsoleSessionId()));
 }
 
 TEST_F(Actions, DiagnosticQuery)
 {
-    ExpectError(Call(15, {"", "", "17"}), 100);
-    ExpectError(Call(15, {"", "", "-2"}), 100);
-    ExpectError(Call(15, {"", "x", "1"}), 108);
-    EXPECT_EQ(Call(15, {"", "", "-1"}).value.integer, 1);
+    ExpectError(Call("wtstest", {"", "", "17"}), QRVTS_INVALID_REQUEST);
+    ExpectError(Call("wtstest", {"", "", "-2"}), QRVTS_INVALID_REQUEST);
+    ExpectError(Call("wtstest", {"", "x", "1"}), QRVTS_INVALID_SESSION_ID);
+    EXPECT_EQ(Call("wtstest", {"", "", "-1"}).value.integer, 1);
     const auto queries = log.Calls("WTSQuerySessionInformationA");
     ASSERT_EQ(queries.size(), 17u);
     for (int c = 0; c <= 16; ++c)
         EXPECT_EQ(queries[size_t(c)], "WTSQuerySessionInformationA handle=00000000 session=0 class=" +
                                           std::to_string(c));
-    EXPECT_EQ(Call(15, {"alpha", "1", "5"}).value.integer, 1);
+    EXPECT_EQ(Call("wtstest", {"alpha", "1", "5"}).value.integer, 1);
     EXPECT_EQ(log.Calls("WTSCloseServer").size(), 1u);
-    EXPECT_EQ(Call(15, {"nosuch", "1", "-1"}).value.integer, 1);  // no server: nothing queried
+    EXPECT_EQ(Call("wtstest", {"nosuch", "1", "-1"}).value.integer, 1);  // no server: nothing queried
     EXPECT_EQ(log.Calls("WTSQuerySessionInformationA").size(), 18u);
 }
 
@@ -160,29 +160,29 @@ TEST_F(Actions, OutputPointersAreChecked)
 TEST_F(Actions, FailuresRecordTheServicesError)
 {
     struct Case {
-        int32_t request;
+        const char* function;
         std::vector<const char*> args;
         int error;
         const char* record;
     };
     const Case cases[] = {
-        {7, {"alpha", "1", "0"}, 109, "5 \"WTSDisconnectSessionX() : QRVTS_DisconnectSession()\""},
-        {8, {"alpha", "1", "0"}, 110, "1B6E \"WTSLogoffSessionX() : QRVTS_LogoffSession()\""},
-        {9, {"alpha", "12", "0"}, 111, "57 \"WTSTerminateProcessX() : QRVTS_TerminateProcess()\""},
-        {10, {"alpha", "1", "t", "m", "", "", ""}, 113, "5B4 \"WTSSendMessageAX() : QRVTS_SendMessage()\""},
-        {12, {"alpha", "1"}, 117, "1 \"WTSWaitSystemEventX() : QRVTS_WaitSystemEvent()\""},
-        {14, {"alpha", "1"}, 119, "522 \"WTSShutdownSystemX() : QRVTS_ShutdownSystem()\""},
+        {"wtsdisconnectsession", {"alpha", "1", "0"}, QRVTS_DISCONNECT_FAILED, "5 \"WTSDisconnectSessionX() : QRVTS_DisconnectSession()\""},
+        {"wtslogoffsession", {"alpha", "1", "0"}, QRVTS_LOGOFF_FAILED, "1B6E \"WTSLogoffSessionX() : QRVTS_LogoffSession()\""},
+        {"wtsterminateprocess", {"alpha", "12", "0"}, QRVTS_TERMINATE_FAILED, "57 \"WTSTerminateProcessX() : QRVTS_TerminateProcess()\""},
+        {"wtssendmessage", {"alpha", "1", "t", "m", "", "", ""}, QRVTS_SEND_MESSAGE_FAILED, "5B4 \"WTSSendMessageAX() : QRVTS_SendMessage()\""},
+        {"wtswaitsystemevent", {"alpha", "1"}, QRVTS_WAIT_FAILED, "1 \"WTSWaitSystemEventX() : QRVTS_WaitSystemEvent()\""},
+        {"wtsshutdownsystem", {"alpha", "1"}, QRVTS_SHUTDOWN_FAILED, "522 \"WTSShutdownSystemX() : QRVTS_ShutdownSystem()\""},
     };
     for (const Case& c : cases) {
-        ExpectError(Call(c.request, c.args), c.error);
+        ExpectError(Call(c.function, c.args), c.error);
         EXPECT_EQ(LastErrorRecord(), c.record);
         ASSERT_FALSE(host.lastErrorTexts.empty());
         EXPECT_EQ(host.lastErrorTexts.back(), c.record);
     }
     // The interpreter is told only from interface version 1005.
     Host old(1004), newer(1005);
-    ExpectError(Call(7, {"", "1", "0"}, &old), 109);
+    ExpectError(Call("wtsdisconnectsession", {"", "1", "0"}, &old), QRVTS_DISCONNECT_FAILED);
     EXPECT_TRUE(old.lastErrorTexts.empty());
-    ExpectError(Call(7, {"", "1", "0"}, &newer), 109);
+    ExpectError(Call("wtsdisconnectsession", {"", "1", "0"}, &newer), QRVTS_DISCONNECT_FAILED);
     EXPECT_EQ(newer.lastErrorTexts.size(), 1u);
 }

@@ -99,6 +99,13 @@ protected:
     }
 
     // Status and value of a script call.
+    // A script function by its name in the function table.
+    Completion Call(const char* function, std::vector<const char*> args = {})
+    {
+        const int32_t request = HostFindFunction(HostReadTable(host, ext), function);
+        EXPECT_NE(request, 0) << function;
+        return Call(request, args);
+    }
     Completion Call(int32_t request, std::vector<const char*> args = {})
     {
         EXPECT_EQ(HostCall(host, ext, request, args), host.completionResult);
@@ -216,14 +223,14 @@ TEST_F(ExtenderTest, QueryAndVersion)
 TEST_F(ExtenderTest, RoutingBeforeAndAfterBinding)
 {
     // Unbound: only 1, 2, 3 and 16 work; every other number of 0 or above is 102.
-    EXPECT_EQ(Call(1).value.integer, VELQUOR_VERSION_1);
+    EXPECT_EQ(Call("wtsversion").value.integer, VELQUOR_VERSION_1);
     for (int32_t request : {0, 4, 15, 17, 1000}) {
         Completion c = Call(request);
         EXPECT_EQ(c.status, -1);
-        EXPECT_EQ(c.value.text, Message(102)) << request;
+        EXPECT_EQ(c.value.text, Message(QRVTS_NOT_ENABLED)) << request;
     }
-    EXPECT_EQ(Call(-4).value.text, Message(901));
-    EXPECT_EQ(Call(0x1FFFC).value.text, Message(901));  // low 16 bits: -4
+    EXPECT_EQ(Call(-4).value.text, Message(QRVTS_UNKNOWN_FUNCTION));
+    EXPECT_EQ(Call(0x1FFFC).value.text, Message(QRVTS_UNKNOWN_FUNCTION));  // low 16 bits: -4
 
     int32_t result;
     EXPECT_EQ(Initialise(&result), "");
@@ -231,7 +238,7 @@ TEST_F(ExtenderTest, RoutingBeforeAndAfterBinding)
     for (int32_t request : {0, 17, -4, -100}) {
         Completion c = Call(request);
         EXPECT_EQ(c.status, -1);
-        EXPECT_EQ(c.value.text, Message(901)) << request;
+        EXPECT_EQ(c.value.text, Message(QRVTS_UNKNOWN_FUNCTION)) << request;
     }
     EXPECT_EQ(Call(0x10001).value.integer, VELQUOR_VERSION_1);  // low 16 bits: 1
 }
@@ -242,7 +249,7 @@ TEST_F(ExtenderTest, CompletionResultIsTheRequestResult)
     EXPECT_EQ(HostCall(host, ext, 1, {}), 12345);
     EXPECT_EQ(HostCall(host, ext, 3, {"x"}), 12345);  // a failing request too
     EXPECT_EQ(host.completion.status, -1);
-    EXPECT_EQ(host.completion.value.text, Message(100));
+    EXPECT_EQ(host.completion.value.text, Message(QRVTS_INVALID_REQUEST));
 }
 
 TEST_F(ExtenderTest, NullArgumentArrayMeansEveryArgumentAbsent)
@@ -317,9 +324,9 @@ TEST_F(ExtenderTest, MissingTerminalServicesLibrary)
     EXPECT_EQ(result, 16);
     EXPECT_EQ(ServicesBound, 0u);
     EXPECT_EQ(Bound.ProcessIdToSessionId, nullptr);  // not looked up when unbound
-    EXPECT_EQ(Call(3).value.integer, 0);
-    EXPECT_EQ(Call(3, {"1"}).value.integer, 0);
-    EXPECT_EQ(Call(13).value.text, Message(102));
+    EXPECT_EQ(Call("wtsistsenabled").value.integer, 0);
+    EXPECT_EQ(Call("wtsistsenabled", {"1"}).value.integer, 0);
+    EXPECT_EQ(Call("wtsgetactiveconsolesessid").value.text, Message(QRVTS_NOT_ENABLED));
 
     productPresent = TRUE;
     EXPECT_EQ(Initialise(&result), "Unable to initialize Velquor: Unable to load WTSAPI32.DLL");
@@ -361,16 +368,16 @@ TEST_F(ExtenderTest, AddOnFlagsAndTermination)
 {
     Initialise();
     for (const char* selector : {"0", "1", "2", "3", ""})
-        EXPECT_EQ(Call(16, {selector}).value.integer, 0) << selector;
+        EXPECT_EQ(Call("wtsiscitrixenabled", {selector}).value.integer, 0) << selector;
     for (const char* bad : {"4", "-1", "x"})
-        EXPECT_EQ(Call(16, {bad}).value.text, Message(100)) << bad;
+        EXPECT_EQ(Call("wtsiscitrixenabled", {bad}).value.text, Message(QRVTS_INVALID_REQUEST)) << bad;
 
     missingLibraries = {"APSDK.DLL"};
     EXPECT_EQ(Initialise(), "");  // the add-on's libraries only need to load
-    EXPECT_EQ(Call(16, {"0"}).value.integer, 1);
-    EXPECT_EQ(Call(16, {"1"}).value.integer, 0);
-    EXPECT_EQ(Call(16, {"2"}).value.integer, 1);
-    EXPECT_EQ(Call(16, {"3"}).value.integer, 0);
+    EXPECT_EQ(Call("wtsiscitrixenabled", {"0"}).value.integer, 1);
+    EXPECT_EQ(Call("wtsiscitrixenabled", {"1"}).value.integer, 0);
+    EXPECT_EQ(Call("wtsiscitrixenabled", {"2"}).value.integer, 1);
+    EXPECT_EQ(Call("wtsiscitrixenabled", {"3"}).value.integer, 0);
 
     freed.clear();
     HostVariable unused;
@@ -384,22 +391,22 @@ TEST_F(ExtenderTest, AddOnFlagsAndTermination)
 
 TEST_F(ExtenderTest, SimpleScriptFunctions)
 {
-    EXPECT_EQ(Call(1, {""}).value.integer, VELQUOR_VERSION_1);
-    EXPECT_EQ(Call(1, {"2"}).value.text, VELQUOR_VERSION_TEXT);
-    EXPECT_EQ(Call(1, {"4"}).value.text, Message(100));
-    EXPECT_EQ(Call(1, {"a"}).value.text, Message(100));
-    EXPECT_EQ(Call(3, {"3"}).value.text, Message(100));
-    EXPECT_EQ(Call(3, {"2"}).value.integer, 0);
+    EXPECT_EQ(Call("wtsversion", {""}).value.integer, VELQUOR_VERSION_1);
+    EXPECT_EQ(Call("wtsversion", {"2"}).value.text, VELQUOR_VERSION_TEXT);
+    EXPECT_EQ(Call("wtsversion", {"4"}).value.text, Message(QRVTS_INVALID_REQUEST));
+    EXPECT_EQ(Call("wtsversion", {"a"}).value.text, Message(QRVTS_INVALID_REQUEST));
+    EXPECT_EQ(Call("wtsistsenabled", {"3"}).value.text, Message(QRVTS_INVALID_REQUEST));
+    EXPECT_EQ(Call("wtsistsenabled", {"2"}).value.integer, 0);
 
-    Completion c = Call(2, {"105"});
+    Completion c = Call("wtslasterrmsg", {"105"});
     EXPECT_EQ(c.status, 0);
     EXPECT_EQ(c.value.text, "105: Velquor: Invalid process identifier value");
     for (const char* empty : {"abc", "0", "", "5"}) {
-        c = Call(2, {empty});
+        c = Call("wtslasterrmsg", {empty});
         EXPECT_EQ(c.status, 0);
         EXPECT_EQ(c.value.text, "") << empty;
     }
-    EXPECT_EQ(Call(2, {" +901"}).value.text, Message(901));
+    EXPECT_EQ(Call("wtslasterrmsg", {" +901"}).value.text, Message(QRVTS_UNKNOWN_FUNCTION));
 }
 
 // A program that never initialises the extender: the first call that needs
@@ -465,7 +472,7 @@ TEST_F(ExtenderTest, InitialisationAndFirstUseShareOneBinding)
     EXPECT_EQ(ServicesBound, 1u);
     const int loads = libraryLoads;
     EXPECT_EQ(QRVTS_GetBindingMessage(nullptr, 0), QRVTS_OK);
-    EXPECT_EQ(Call(3).value.integer, 1);
+    EXPECT_EQ(Call("wtsistsenabled").value.integer, 1);
     EXPECT_EQ(libraryLoads, loads);
 }
 

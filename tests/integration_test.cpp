@@ -31,23 +31,23 @@ bool SimulatorLoaded()
 
 TEST_F(Integration, Simulator)
 {
-    EXPECT_EQ(Call(1).value.integer, VELQUOR_VERSION_1);  // before initialisation
+    EXPECT_EQ(Call("wtsversion").value.integer, VELQUOR_VERSION_1);  // before initialisation
     std::string message;
     ASSERT_EQ(HostInitialise(host, ext, &message), 16) << message;
     EXPECT_TRUE(SimulatorLoaded());
     EXPECT_EQ(HostReadTable(host, ext).size(), 16u);
-    EXPECT_EQ(Call(3).value.integer, 1);
+    EXPECT_EQ(Call("wtsistsenabled").value.integer, 1);
     for (const char* selector : {"0", "1", "2"})
-        EXPECT_EQ(Call(16, {selector}).value.integer, 0);
-    EXPECT_EQ(Call(17).value.text, Message(901));
+        EXPECT_EQ(Call("wtsiscitrixenabled", {selector}).value.integer, 0);
+    EXPECT_EQ(Call(17).value.text, Message(QRVTS_UNKNOWN_FUNCTION));
     // Every script function has its handler: none answers "not yet implemented".
     for (int32_t request = 1; request <= 16; ++request) {
         Completion c = Call(request, {"", "1", "1", "t", "m", "", ""});
-        EXPECT_NE(c.value.text, Message(902)) << request;
+        EXPECT_NE(c.value.text, Message(QRVTS_NOT_IMPLEMENTED)) << request;
     }
     host.completionResult = -55;
     EXPECT_EQ(HostCall(host, ext, 0, {}), -55);
-    EXPECT_EQ(host.completion.value.text, Message(901));
+    EXPECT_EQ(host.completion.value.text, Message(QRVTS_UNKNOWN_FUNCTION));
 }
 
 TEST_F(Integration, WithoutExtendedEntryPoints)
@@ -57,7 +57,7 @@ TEST_F(Integration, WithoutExtendedEntryPoints)
     EXPECT_EQ(HostInitialise(host, ext, &message), 16) << message;
     HMODULE wts = GetModuleHandleA("wtsapi32.dll");
     EXPECT_EQ(GetProcAddress(wts, "WTSOpenServerExA"), nullptr);
-    EXPECT_EQ(Call(3).value.integer, 1);
+    EXPECT_EQ(Call("wtsistsenabled").value.integer, 1);
 }
 
 TEST_F(Integration, WithoutRequiredEntryPoints)
@@ -66,8 +66,8 @@ TEST_F(Integration, WithoutRequiredEntryPoints)
     std::string message;
     EXPECT_EQ(HostInitialise(host, ext, &message), -1);
     EXPECT_EQ(message, "Unable to initialize Velquor: WTSFreeMemory() not found in WTSAPI32.DLL");
-    EXPECT_EQ(Call(3).value.integer, 0);
-    EXPECT_EQ(Call(5, {""}).value.text, Message(102));
+    EXPECT_EQ(Call("wtsistsenabled").value.integer, 0);
+    EXPECT_EQ(Call("wtsenumsessions", {""}).value.text, Message(QRVTS_NOT_ENABLED));
 }
 
 TEST_F(Integration, NoTerminalServicesLibrary)
@@ -75,11 +75,11 @@ TEST_F(Integration, NoTerminalServicesLibrary)
     std::string message;
     EXPECT_EQ(HostInitialise(host, ext, &message), 16) << message;  // the product is absent here
     EXPECT_EQ(GetModuleHandleA("wtsapi32.dll"), nullptr);
-    EXPECT_EQ(Call(3).value.integer, 0);
-    EXPECT_EQ(Call(3, {"1"}).value.integer, 0);
+    EXPECT_EQ(Call("wtsistsenabled").value.integer, 0);
+    EXPECT_EQ(Call("wtsistsenabled", {"1"}).value.integer, 0);
     for (int32_t request = 4; request <= 15; ++request)
-        EXPECT_EQ(Call(request, {"", "", "", "", "", "", ""}).value.text, Message(102)) << request;
-    EXPECT_EQ(Call(2, {"102"}).value.text, "102: Velquor: Terminal Services are not enabled");
+        EXPECT_EQ(Call(request, {"", "", "", "", "", "", ""}).value.text, Message(QRVTS_NOT_ENABLED)) << request;
+    EXPECT_EQ(Call("wtslasterrmsg", {"102"}).value.text, "102: Velquor: Terminal Services are not enabled");
 }
 
 // The file's properties: the version resource, read back with the version API.

@@ -194,8 +194,8 @@ TEST(Wrappers, RecordingWithoutMemoryStillEndsTheRequest)
         ServiceFailure Host::*service;
         int error;
     } cases[] = {
-        {"1", &Host::arrayAllocate, 908}, {"1", &Host::arrayItem, 908},   {"3", &Host::binBufAllocate, 910},
-        {"3", &Host::binBufEnd, 910},     {"3", &Host::binBufPointer, 910},
+        {"1", &Host::arrayAllocate, QRVTS_ARRAY_SERVICE_FAILED}, {"1", &Host::arrayItem, QRVTS_ARRAY_SERVICE_FAILED},   {"3", &Host::binBufAllocate, QRVTS_BUFFER_SERVICE_FAILED},
+        {"3", &Host::binBufEnd, QRVTS_BUFFER_SERVICE_FAILED},     {"3", &Host::binBufPointer, QRVTS_BUFFER_SERVICE_FAILED},
     };
     for (const Case& c : cases) {
         Host host;

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "host/host.h"
+#include "include/velquor_errors.h"
 #include "tests/settings.h"
 #include "tests/simlog.h"
 
@@ -31,6 +32,14 @@ protected:
         Host& h = on ? *on : host;
         HostCall(h, ext, request, args);
         return h.completion;
+    }
+    // A script function by its name in the DLL's own function table.
+    Completion Call(const char* function, std::vector<const char*> args = {}, Host* on = nullptr)
+    {
+        Host reader;
+        const int32_t request = HostFindFunction(HostReadTable(reader, ext), function);
+        EXPECT_NE(request, 0) << "the DLL has no function " << function;
+        return Call(request, args, on);
     }
     std::string Message(int number)
     {

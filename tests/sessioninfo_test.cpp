@@ -155,7 +155,7 @@ TEST_F(SessionInfo, OneRefusedPropertyIsRecordedAndLeftEmpty)
 
 TEST_F(SessionInfo, ArraysThroughTheHost)
 {
-    Completion c = Call(11, {"", ""});  // the caller's own session
+    Completion c = Call("wtsquerysessioninfo", {"", ""});  // the caller's own session
     ASSERT_EQ(c.status, 0);
     ASSERT_EQ(c.elements.size(), 23u);
     const int32_t integers[] = {5, 6, 7, 9, 10, 11};
@@ -169,46 +169,46 @@ TEST_F(SessionInfo, ArraysThroughTheHost)
     EXPECT_EQ(c.elements[22].text, "2006:03:04:08:00:00");
     EXPECT_EQ(log.Calls("WTSQuerySessionInformationA")[0],
               "WTSQuerySessionInformationA handle=00000000 session=4294967295 class=9");
-    EXPECT_EQ(Call(11, {"", "x"}).value.text, Message(108));
+    EXPECT_EQ(Call("wtsquerysessioninfo", {"", "x"}).value.text, Message(QRVTS_INVALID_SESSION_ID));
 
     const size_t arrays = host.arrays.size();
     host.arrayItem = {3, -77};  // setting element 2 fails
-    c = Call(11, {"", "2"});
+    c = Call("wtsquerysessioninfo", {"", "2"});
     EXPECT_EQ(c.status, -1);
-    EXPECT_EQ(c.value.text, Message(908));
+    EXPECT_EQ(c.value.text, Message(QRVTS_ARRAY_SERVICE_FAILED));
     EXPECT_EQ(host.arrays.size(), arrays);  // the partly built array was discarded
     EXPECT_EQ(LastErrorRecord(), "FFFFFFB3 \"xSetArrayItemString() : extender wtsQuerySessionInfo()\"");
 }
 
 TEST_F(SessionInfo, ListsAndVersionThroughTheHost)
 {
-    Completion c = Call(5, {""});
+    Completion c = Call("wtsenumsessions", {""});
     ASSERT_EQ(c.status, 0);
     ASSERT_EQ(c.elements.size(), 4u);
     EXPECT_EQ(c.elements[0].type, ValueInteger);
     EXPECT_EQ(c.elements[0].integer, 5);
     EXPECT_EQ(c.elements[1].text, "2\t3\t4\t5\t6");
     EXPECT_EQ(c.elements[3].text, "ACTIVE\tDISCONNECTED\t*UNKNOWN*\tACTIVE\tDISCONNECTED");
-    EXPECT_EQ(Call(5, {"", "x"}).value.text, Message(900));
+    EXPECT_EQ(Call("wtsenumsessions", {"", "x"}).value.text, Message(QRVTS_INVALID_PARAMETER));
 
-    c = Call(6, {""});  // all sessions, basic enumeration
+    c = Call("wtsenumprocesses", {""});  // all sessions, basic enumeration
     ASSERT_EQ(c.status, 0);
     ASSERT_EQ(c.elements.size(), 5u);
     EXPECT_EQ(c.elements[0].integer, 0);
     for (int i = 1; i < 5; ++i)
         EXPECT_EQ(c.elements[size_t(i)].type, ValueString);
     EXPECT_EQ(log.Calls("WTSEnumerateProcessesA").size(), 1u);
-    EXPECT_EQ(Call(6, {"", "x"}).value.text, Message(108));
-    EXPECT_EQ(Call(6, {"", "", "x"}).value.text, Message(900));
+    EXPECT_EQ(Call("wtsenumprocesses", {"", "x"}).value.text, Message(QRVTS_INVALID_SESSION_ID));
+    EXPECT_EQ(Call("wtsenumprocesses", {"", "", "x"}).value.text, Message(QRVTS_INVALID_PARAMETER));
     host.arrayAllocate = {1, -5};
-    EXPECT_EQ(Call(6, {"", "1", "1"}).value.text, Message(908));
+    EXPECT_EQ(Call("wtsenumprocesses", {"", "1", "1"}).value.text, Message(QRVTS_ARRAY_SERVICE_FAILED));
     EXPECT_EQ(LastErrorRecord(), "FFFFFFFB \"xAllocArray() : extender wtsEnumProcesses()\"");
 
-    c = Call(1, {"1"});
+    c = Call("wtsversion", {"1"});
     ASSERT_EQ(c.elements.size(), 4u);
     EXPECT_EQ(c.elements[0].integer, VELQUOR_VERSION_1);
     EXPECT_EQ(c.elements[3].integer, 1);
-    c = Call(1, {"3"});
+    c = Call("wtsversion", {"3"});
     ASSERT_EQ(c.status, 0);
     const auto& bytes = host.buffers.at(c.value.integer);
     const uint8_t expected[16] = {0xE3, 0xAB, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0};
@@ -218,7 +218,7 @@ TEST_F(SessionInfo, ListsAndVersionThroughTheHost)
 
     Host old(1005);
     HostCall(old, ext, 1, {"3"});
-    EXPECT_EQ(old.completion.value.text, Message(910));
+    EXPECT_EQ(old.completion.value.text, Message(QRVTS_BUFFER_SERVICE_FAILED));
     EXPECT_EQ(LastErrorRecord(), "FFFFFFFF \"xAllocBinBuf() : extender wtsVersion()\"");
     EXPECT_EQ(old.lastErrorTexts.back(), "FFFFFFFF \"xAllocBinBuf() : extender wtsVersion()\"");
 }

@@ -8,46 +8,32 @@
 
 #include <gtest/gtest.h>
 
+#include "include/velquor_errors.h"
 #include "support/strings.h"
 
 namespace {
 
 typedef int(WINAPI* LoadStringFn)(HMODULE, UINT, char*, int);
 
-const char* const kTexts[][2] = {
-    {"100", "100: Velquor: Invalid request number"},
-    {"101", "101: Velquor: Out of memory"},
-    {"102", "102: Velquor: Terminal Services are not enabled"},
-    {"103", "103: Velquor: Unable to open a terminal server handle"},
-    {"104", "104: Velquor: Unable to get a session id for a specific process id"},
-    {"105", "105: Velquor: Invalid process identifier value"},
-    {"106", "106: Velquor: Unable to enumerate sessions"},
-    {"107", "107: Velquor: Unable to enumerate processes"},
-    {"108", "108: Velquor: Invalid session identifier value"},
-    {"109", "109: Velquor: Unable to disconnect session"},
-    {"110", "110: Velquor: Unable to logoff session"},
-    {"111", "111: Velquor: Unable to terminate process"},
-    {"112", "112: Velquor: Invalid exit code value"},
-    {"113", "113: Velquor: Unable to send message"},
-    {"114", "114: Velquor: Invalid message box style value"},
-    {"115", "115: Velquor: Invalid message box timeout value"},
-    {"116", "116: Velquor: Error getting session information"},
-    {"117", "117: Velquor: Unable to wait for a system event to occur"},
-    {"118", "118: Velquor: Invalid event mask value"},
-    {"119", "119: Velquor: Unable to shutdown the system"},
-    {"900", "900: Velquor: Invalid parameter"},
-    {"901", "901: Velquor: Unknown function"},
-    {"902", "902: Velquor: Function not yet implemented"},
-    {"903", "903: Velquor: Need newer version of ZEL DLL"},
-    {"904", "904: Velquor: Unknown error"},
-    {"905", "905: Velquor: Invalid Pointer"},
-    {"906", "906: Velquor: Buffer too small"},
-    {"907", "907: Velquor: Function not available in this version of Windows"},
-    {"908", "908: Velquor: ZEL Array Services/Handler error"},
-    {"909", "909: Velquor: ZEL Variable Handler error"},
-    {"910", "910: Velquor: ZEL Binary Buffer Handler error"},
-    {"1000", "Velquor"},
+// Every id of the string table, by its name.
+const UINT kIds[] = {
+    QRVTS_INVALID_REQUEST,      QRVTS_OUT_OF_MEMORY,         QRVTS_NOT_ENABLED,          QRVTS_OPEN_SERVER_FAILED,
+    QRVTS_SESSION_ID_FAILED,    QRVTS_INVALID_PROCESS_ID,    QRVTS_ENUM_SESSIONS_FAILED, QRVTS_ENUM_PROCESSES_FAILED,
+    QRVTS_INVALID_SESSION_ID,   QRVTS_DISCONNECT_FAILED,     QRVTS_LOGOFF_FAILED,        QRVTS_TERMINATE_FAILED,
+    QRVTS_INVALID_EXIT_CODE,    QRVTS_SEND_MESSAGE_FAILED,   QRVTS_INVALID_STYLE,        QRVTS_INVALID_TIMEOUT,
+    QRVTS_SESSION_INFO_FAILED,  QRVTS_WAIT_FAILED,           QRVTS_INVALID_EVENT_MASK,   QRVTS_SHUTDOWN_FAILED,
+    QRVTS_INVALID_PARAMETER,    QRVTS_UNKNOWN_FUNCTION,      QRVTS_NOT_IMPLEMENTED,      QRVTS_NEED_NEWER_HOST,
+    QRVTS_UNKNOWN_ERROR,        QRVTS_INVALID_POINTER,       QRVTS_BUFFER_TOO_SMALL,     QRVTS_NOT_AVAILABLE,
+    QRVTS_ARRAY_SERVICE_FAILED, QRVTS_VARIABLE_SERVICE_FAILED, QRVTS_BUFFER_SERVICE_FAILED, QRVTS_TITLE_STRING,
 };
+
+// The text of `id` in the string table of `module` itself.
+std::string TableText(HMODULE module, UINT id)
+{
+    char text[300] = "";
+    LoadStringA(module, id, text, sizeof text);
+    return text;
+}
 
 // The folder of `module`: the test program's own when null.
 std::string FolderOf(HMODULE module)
@@ -137,15 +123,21 @@ TEST_F(Strings, EveryTextFromTheStringTable)
 {
     PrivateDll dll(BinFolder() + "\\strings_plain");
     ASSERT_NE(dll.load, nullptr);
-    for (const auto& t : kTexts) {
+    // Each error text begins with its number and "Velquor: "; the title is
+    // "Velquor". The texts themselves are checked against the reference.
+    for (UINT id : kIds) {
+        const std::string table = TableText(dll.module(), id);
+        const std::string prefix = std::to_string(id) + ": Velquor: ";
+        EXPECT_EQ(id == QRVTS_TITLE_STRING ? table == "Velquor" : table.compare(0, prefix.size(), prefix) == 0 &&
+                                                                      table.size() > prefix.size(), true) << table;
         int count = -1;
-        EXPECT_EQ(dll.Text(UINT(atoi(t[0])), 257, &count), t[1]);
-        EXPECT_EQ(count, int(strlen(t[1])));
+        EXPECT_EQ(dll.Text(id, 257, &count), table);
+        EXPECT_EQ(count, int(table.size()));
     }
     int count = -1;
-    EXPECT_EQ(dll.Text(100, 10, &count), "100: Velq");
+    EXPECT_EQ(dll.Text(QRVTS_INVALID_REQUEST, 10, &count), "100: Velq");
     EXPECT_EQ(count, 9);
-    EXPECT_EQ(dll.Text(100, 1, &count), "");
+    EXPECT_EQ(dll.Text(QRVTS_INVALID_REQUEST, 1, &count), "");
     EXPECT_EQ(count, 0);
     EXPECT_EQ(dll.Text(120, 257, &count), "");  // an id with no text
     EXPECT_EQ(count, 0);
@@ -157,18 +149,18 @@ TEST_F(Strings, LanguageFileBesideTheLibraryReplacesTexts)
     PrivateDll dll(BinFolder() + "\\strings_beside");
     ASSERT_NE(dll.load, nullptr);
     WriteLanguageFile(dll.File("TST"), kGerman, 4);
-    EXPECT_EQ(dll.Text(100), kTexts[0][1]);  // no language chosen yet: resources
+    EXPECT_EQ(dll.Text(QRVTS_INVALID_REQUEST), TableText(dll.module(), QRVTS_INVALID_REQUEST));  // no language chosen yet: resources
     SetSharedLanguage("TST");
-    EXPECT_EQ(dll.Text(100), kTexts[0][1]);  // the choice is kept until id 0
+    EXPECT_EQ(dll.Text(QRVTS_INVALID_REQUEST), TableText(dll.module(), QRVTS_INVALID_REQUEST));  // the choice is kept until id 0
     dll.Rechoose();
     int count = -1;
-    EXPECT_EQ(dll.Text(100, 257, &count), "one\ntwo\tthree");
+    EXPECT_EQ(dll.Text(QRVTS_INVALID_REQUEST, 257, &count), "one\ntwo\tthree");
     EXPECT_EQ(count, 13);
-    EXPECT_EQ(dll.Text(101), kTexts[1][1]);  // not in the file
-    EXPECT_EQ(dll.Text(105), kTexts[5][1]);  // "XXX" counts as absent
+    EXPECT_EQ(dll.Text(QRVTS_OUT_OF_MEMORY), TableText(dll.module(), QRVTS_OUT_OF_MEMORY));  // not in the file
+    EXPECT_EQ(dll.Text(QRVTS_INVALID_PROCESS_ID), TableText(dll.module(), QRVTS_INVALID_PROCESS_ID));  // "XXX" counts as absent
     EXPECT_EQ(dll.Text(50), "");             // below 100: never from the file
-    EXPECT_EQ(dll.Text(1000), "Titel");
-    EXPECT_EQ(dll.Text(100, 5, &count), "one\n");
+    EXPECT_EQ(dll.Text(QRVTS_TITLE_STRING), "Titel");
+    EXPECT_EQ(dll.Text(QRVTS_INVALID_REQUEST, 5, &count), "one\n");
     EXPECT_EQ(count, 4);
     DeleteFileA(dll.File("TST").c_str());
 }
@@ -184,11 +176,11 @@ TEST_F(Strings, RegionalLanguageWhenTheSharedSettingIsAbsent)
     SetSharedLanguage("XXX");  // the sentinel counts as absent
     WriteProfileStringA("intl", "sLanguage", "VQS");
     dll.Rechoose();
-    EXPECT_EQ(dll.Text(100), "one\ntwo\tthree");
+    EXPECT_EQ(dll.Text(QRVTS_INVALID_REQUEST), "one\ntwo\tthree");
 
     WriteProfileStringA("intl", "sLanguage", "XXX");  // absent too: "enu"
     dll.Rechoose();
-    EXPECT_EQ(dll.Text(100), "regional default");
+    EXPECT_EQ(dll.Text(QRVTS_INVALID_REQUEST), "regional default");
     DeleteFileA(dll.File("VQS").c_str());
     DeleteFileA(dll.File("enu").c_str());
 }
@@ -202,7 +194,7 @@ TEST_F(Strings, LanguageFileOnTheSearchPath)
     WriteLanguageFile(file, found, 1);
     SetSharedLanguage("VQP");
     dll.Rechoose();
-    EXPECT_EQ(dll.Text(901), "from the Windows folder");
+    EXPECT_EQ(dll.Text(QRVTS_UNKNOWN_FUNCTION), "from the Windows folder");
     DeleteFileA(file.c_str());
 }
 
@@ -221,7 +213,7 @@ TEST_F(Strings, ModulePathTooLongForTheCandidateFallsBackToTheSearchPath)
     WriteLanguageFile(file, found, 1);
     SetSharedLanguage(language.c_str());
     dll.Rechoose();
-    EXPECT_EQ(dll.Text(902), "long path fallback");
+    EXPECT_EQ(dll.Text(QRVTS_NOT_IMPLEMENTED), "long path fallback");
     DeleteFileA(file.c_str());
 }
 
@@ -279,7 +271,7 @@ TEST_F(Strings, LanguageFileBesideADeepOrNonAsciiFolder)
         WriteLanguageFile(dll.File("TST"), beside, 1);
         SetSharedLanguage("TST");
         dll.Rechoose();
-        EXPECT_EQ(dll.Text(100), "found beside") << folder.size();
+        EXPECT_EQ(dll.Text(QRVTS_INVALID_REQUEST), "found beside") << folder.size();
         DeleteFileA(dll.File("TST").c_str());
     }
 }
@@ -300,7 +292,7 @@ TEST_F(Strings, DeepCurrentFolderOnTheSearchPath)
     SetSharedLanguage("VQC");
     dll.Rechoose();
     SetCurrentDirectoryA(previous);
-    EXPECT_EQ(dll.Text(901), "from the current folder");
+    EXPECT_EQ(dll.Text(QRVTS_UNKNOWN_FUNCTION), "from the current folder");
     DeleteFileA((deep + "\\QRVELANG.VQC").c_str());
 }
 
