@@ -28,10 +28,12 @@ int Finish(Request& r, int32_t status)
     return r.Complete(status, r.Opaque, r.Block, r.Result);
 }
 
-// Requests that work before the terminal services are bound.
+// Requests that work before the terminal services are bound: only the
+// functions whose row says so.
 bool WorksUnbound(int request)
 {
-    return request == 1 || request == 2 || request == 3 || request == 16;
+    const ScriptFunction* f = xFindFunction(request);
+    return f && f->WorksUnbound;
 }
 
 void ReadArguments(Request& r, const HostVariable* args)
@@ -149,9 +151,10 @@ extern "C" int32_t WINAPI ZELExtender2(HWND, int32_t, void* opaque, int32_t requ
     case -3: xReleaseLibraries(); return 1;
     default: break;
     }
-    if (request < 1 || request > kFunctionCount)
+    const ScriptFunction* function = xFindFunction(request);
+    if (!function)
         return xFailRequest(r, QRVTS_UNKNOWN_FUNCTION);
-    return ScriptHandlers[request - 1](r);
+    return function->Handler(r);
 }
 
 extern "C" int32_t WINAPI ZELExtenderQuery(int32_t typeArg, void* pointer, int32_t count)

@@ -12,7 +12,3 @@ int32_t WINAPI ZELExtender2(HWND window, int32_t unused2, void* opaque, int32_t 
 int32_t WINAPI ZELExtenderQuery(int32_t type, void* pointer, int32_t count);
 int32_t WINAPI ZELExVersion(int32_t index);
 }
-
-// The script function behind request 1 to 16.
-typedef int (*ScriptHandler)(struct Request& r);
-extern const ScriptHandler ScriptHandlers[16];

@@ -5,16 +5,15 @@
 #include "extender/binding.h"
 #include "extender/entry.h"
 #include "extender/handlers.h"
+#include "extender/table.h"
 #include "extender/request.h"
 #include "include/velquor.h"
 #include "support/format.h"
 #include "support/platform.h"
 #include "support/strings.h"
 
-namespace {
-
 // A selector from 0 to `highest`, 0 when absent or empty.
-bool Selector(const char* text, int32_t highest, int32_t* value)
+static bool Selector(const char* text, int32_t highest, int32_t* value)
 {
     return xNumberArg(text, 0, value) && *value >= 0 && *value <= highest;
 }
@@ -68,17 +67,17 @@ int WtsIsCitrixEnabled(Request& r)
 }
 
 // A session id where the empty text means the caller's own session.
-bool SessionArg(const char* text, int32_t* value) { return xNumberArg(text, -1, value); }
+static bool SessionArg(const char* text, int32_t* value) { return xNumberArg(text, -1, value); }
 
 // A required number whose empty text is refused too.
-bool RequiredNumber(const char* text, int32_t* value)
+static bool RequiredNumber(const char* text, int32_t* value)
 {
     return text && *text && xNumberArg(text, 0, value);
 }
 
 // Ends the request with `value` when `result` is success, else with the
 // error. Callers compute `result` first: the value is an output of that call.
-int IntegerOrError(Request& r, LONG result, int32_t value)
+static int IntegerOrError(Request& r, LONG result, int32_t value)
 {
     return result == QRVTS_OK ? xCompleteInteger(r, value) : xFailRequest(r, int(result));
 }
@@ -95,7 +94,7 @@ int WtsProcIdToSessId(Request& r)
 
 typedef LONG(QRVTS_CALL* SessionAction)(LPCSTR, DWORD, BOOL);
 
-int OnSession(Request& r, SessionAction action)
+static int OnSession(Request& r, SessionAction action)
 {
     int32_t session, wait;
     if (!SessionArg(r.Args[1], &session))
@@ -161,7 +160,7 @@ int WtsShutdownSystem(Request& r)
 }
 
 // Queries one information class directly and discards what it reads.
-void QueryClass(const char* server, DWORD session, int infoClass)
+static void QueryClass(const char* server, DWORD session, int infoClass)
 {
     HANDLE handle = nullptr;
     if (QRVTS_OpenServer(server, &handle) != QRVTS_OK)
@@ -190,23 +189,3 @@ int WtsTest(Request& r)
     return xCompleteInteger(r, 1);
 }
 
-}  // namespace
-
-const ScriptHandler ScriptHandlers[16] = {
-    WtsVersion,         // 1 wtsversion
-    WtsLastErrMsg,      // 2 wtslasterrmsg
-    WtsIsTsEnabled,     // 3 wtsistsenabled
-    WtsProcIdToSessId,  // 4 wtsprocidtosessid
-    WtsEnumSessions,    // 5 wtsenumsessions
-    WtsEnumProcesses,   // 6 wtsenumprocesses
-    WtsDisconnectSession,  // 7 wtsdisconnectsession
-    WtsLogoffSession,   // 8 wtslogoffsession
-    WtsTerminateProcess,  // 9 wtsterminateprocess
-    WtsSendMessage,     // 10 wtssendmessage
-    WtsQuerySessionInfo,  // 11 wtsquerysessioninfo
-    WtsWaitSystemEvent, // 12 wtswaitsystemevent
-    WtsGetActiveConsoleSessId,  // 13 wtsgetactiveconsolesessid
-    WtsShutdownSystem,  // 14 wtsshutdownsystem
-    WtsTest,            // 15 wtstest
-    WtsIsCitrixEnabled, // 16 wtsiscitrixenabled
-};

@@ -159,7 +159,13 @@ TEST(FunctionTable, RowsByteForByte)
         expected[16] = required[i];
         expected[17] = optional[i];
         memcpy(expected + 22, names[i], strlen(names[i]));
-        EXPECT_EQ(memcmp(&FunctionTable[i], expected, 56), 0) << names[i];
+        const uint16_t nameLength = uint16_t(strlen(names[i]));
+        memcpy(expected + 20, &nameLength, 2);
+        FunctionTableEntry whole;
+        memset(&whole, 0, sizeof whole);
+        ASSERT_EQ(xDescribeFunction(i, &whole), 1);
+        EXPECT_EQ(memcmp(&whole, expected, 56), 0) << names[i];
+        EXPECT_EQ(xFindFunction(number)->WorksUnbound, number <= 3 || number == 16) << names[i];
 
         FunctionTableEntry record;
         memset(&record, 0xCC, sizeof record);
@@ -168,10 +174,9 @@ TEST(FunctionTable, RowsByteForByte)
         EXPECT_EQ(record.NameLength, strlen(names[i]));
         EXPECT_STREQ(record.Name, names[i]);
     }
-    uint8_t terminator[56] = {};
-    const int32_t minusOne = -1;
-    memcpy(terminator, &minusOne, 4);
-    EXPECT_EQ(memcmp(&FunctionTable[16], terminator, 56), 0);
+    EXPECT_EQ(xDescribeFunction(16, nullptr), 0);  // the terminator
+    EXPECT_EQ(xFindFunction(0), nullptr);
+    EXPECT_EQ(xFindFunction(17), nullptr);
 }
 
 TEST_F(ExtenderTest, DescribeRequest)
