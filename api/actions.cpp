@@ -12,30 +12,14 @@ namespace {
 
 const size_t kServerNameLimit = 255;
 
-// Opens the server, runs `action` on the handle and closes it again. A
-// failed action is recorded with the error read before the handle closes.
+// A single service call on the server: its refusal is recorded under `place`.
 template <class Action>
 LONG OnServer(LPCSTR server, LONG failure, const char* place, Action action)
 {
-    HANDLE handle = nullptr;
-    LONG result = QRVTS_OpenServer(server, &handle);
-    if (result != QRVTS_OK)
-        return result;
-    if (!action(handle))
-        return xServiceFailed(handle, place, failure);
-    QRVTS_CloseServer(handle);
-    return QRVTS_OK;
+    return xOnServer(server, [&](HANDLE h) { return action(h) ? xSucceeded() : xRefused(place, failure); });
 }
 
 }  // namespace
-
-LONG xServiceFailed(HANDLE handle, const char* place, LONG failure)
-{
-    const DWORD error = GetLastError();
-    QRVTS_CloseServer(handle);
-    xRecordLastError(error, place);
-    return failure;
-}
 
 extern "C" LONG QRVTS_CALL QRVTS_OpenServer(LPCSTR serverName, HANDLE* handle)
 {
@@ -140,6 +124,7 @@ extern "C" LONG QRVTS_CALL QRVTS_GetActiveConsoleSessionId(DWORD* sessionId)
 namespace {
 
 const char kCopyFailed[] = "xAllocPrintf() {returned NULL pointer} : QRVTS_SendMessage()";
+const char kSendFailed[] = "WTSSendMessageAX() : QRVTS_SendMessage()";
 
 struct MessageCopies {
     char* title = nullptr;
@@ -160,23 +145,17 @@ extern "C" LONG QRVTS_CALL QRVTS_SendMessage(LPCSTR serverName, DWORD sessionId,
         return QRVTS_INVALID_PARAMETER;
     if (!xServiceAvailable(Bound.WTSSendMessageA))
         return QRVTS_NOT_AVAILABLE;
-    HANDLE handle = nullptr;
-    LONG result = QRVTS_OpenServer(serverName, &handle);
-    if (result != QRVTS_OK)
-        return result;
-    MessageCopies copies;
-    xAllocPrintf(&copies.title, "%s", title ? title : "");
-    if (copies.title)
-        xAllocPrintf(&copies.message, "%s", message ? message : "");
-    if (!copies.title || !copies.message) {
-        QRVTS_CloseServer(handle);
-        xRecordLastError(0, kCopyFailed);
-        return QRVTS_OUT_OF_MEMORY;
-    }
-    const DWORD titleLength = DWORD(lstrlenA(copies.title)), messageLength = DWORD(lstrlenA(copies.message));
-    if (!Bound.WTSSendMessageA(handle, sessionId, copies.title, titleLength, copies.message, messageLength, style,
-                               timeout, response, wait))
-        return xServiceFailed(handle, "WTSSendMessageAX() : QRVTS_SendMessage()", QRVTS_SEND_MESSAGE_FAILED);
-    QRVTS_CloseServer(handle);
-    return QRVTS_OK;
+    return xOnServer(serverName, [&](HANDLE handle) {
+        MessageCopies copies;
+        xAllocPrintf(&copies.title, "%s", title ? title : "");
+        if (copies.title)
+            xAllocPrintf(&copies.message, "%s", message ? message : "");
+        if (!copies.title || !copies.message)
+            return xNoMemory(kCopyFailed);
+        const DWORD titleLength = DWORD(lstrlenA(copies.title)), messageLength = DWORD(lstrlenA(copies.message));
+        if (!Bound.WTSSendMessageA(handle, sessionId, copies.title, titleLength, copies.message, messageLength,
+                                   style, timeout, response, wait))
+            return xRefused(kSendFailed, QRVTS_SEND_MESSAGE_FAILED);
+        return xSucceeded();
+    });
 }

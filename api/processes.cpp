@@ -35,6 +35,7 @@ struct ProcessBuffer {
         basic = nullptr;
         level1 = nullptr;
     }
+    ~ProcessBuffer() { Release(); }
     // The fields of entry `i`, whichever record type holds them.
     void Entry(DWORD i, DWORD* session, DWORD* process, LPSTR* name, PSID* sid) const
     {
@@ -62,6 +63,7 @@ struct ProcessLists {
     ListText processIds{}, names{}, sessionIds{}, sids{};
     ListText* all[4] = {&processIds, &names, &sessionIds, &sids};
     DWORD listed = 0;
+    ~ProcessLists() { xReleaseLists(all, 4); }
     // A SID the platform's check refused is recorded once, after the walk,
     // with the last refusal: the record as if every one had been written.
     bool sidRejected = false;
@@ -120,16 +122,6 @@ bool BuildLists(const ProcessBuffer& buffer, DWORD filter, ProcessLists* lists)
            xListFinish(&lists->sids);
 }
 
-LONG OutOfMemory(ProcessLists* lists, HANDLE handle, ProcessBuffer* buffer, const char* place)
-{
-    lists->RecordSidRejection();
-    xReleaseLists(lists->all, 4);
-    QRVTS_CloseServer(handle);
-    buffer->Release();
-    xRecordLastError(0, place);
-    return QRVTS_OUT_OF_MEMORY;
-}
-
 }  // namespace
 
 BOOL xSidToText(PSID sid, LPSTR buffer, DWORD size, DWORD* rejectedError, bool* wasRejected)
@@ -181,27 +173,22 @@ extern "C" LONG QRVTS_CALL QRVTS_EnumerateProcesses(LPCSTR serverName, DWORD ses
         return QRVTS_INVALID_PARAMETER;
     if (!xServiceAvailable(Bound.WTSEnumerateProcessesA) || !Bound.WTSFreeMemory)
         return QRVTS_NOT_AVAILABLE;
-    HANDLE handle = nullptr;
-    LONG result = QRVTS_OpenServer(serverName, &handle);
-    if (result != QRVTS_OK)
-        return result;
-    ProcessBuffer buffer;
-    if (!Enumerate(handle, sessionFilter, extended, &buffer)) {
-        return xServiceFailed(handle, kEnumerateFailed, QRVTS_ENUM_PROCESSES_FAILED);
-    }
-    ProcessLists lists;
-    if (!BuildLists(buffer, sessionFilter, &lists))
-        return OutOfMemory(&lists, handle, &buffer, kListFailed);
-    lists.RecordSidRejection();
-    *processes = static_cast<ProcessListRecord*>(calloc(sizeof(ProcessListRecord) + xListsBytes(lists.all, 4), 1));
-    if (!*processes)
-        return OutOfMemory(&lists, handle, &buffer, kBlockFailed);
-    ProcessListRecord* block = *processes;
-    block->Count = lists.listed;
-    LPSTR* const pointers[4] = {&block->ProcessIds, &block->ProcessNames, &block->SessionIds, &block->UserSids};
-    xPackLists(reinterpret_cast<char*>(block), sizeof(ProcessListRecord), lists.all, 4, pointers);
-    buffer.Release();
-    xReleaseLists(lists.all, 4);
-    QRVTS_CloseServer(handle);
-    return QRVTS_OK;
+    return xOnServer(serverName, [&](HANDLE handle) {
+        ProcessBuffer buffer;
+        if (!Enumerate(handle, sessionFilter, extended, &buffer))
+            return xRefused(kEnumerateFailed, QRVTS_ENUM_PROCESSES_FAILED);
+        ProcessLists lists;
+        if (!BuildLists(buffer, sessionFilter, &lists))
+            return xNoMemory(kListFailed);
+        lists.RecordSidRejection();
+        ProcessListRecord* block =
+            static_cast<ProcessListRecord*>(calloc(sizeof(ProcessListRecord) + xListsBytes(lists.all, 4), 1));
+        if (!block)
+            return xNoMemory(kBlockFailed);
+        block->Count = lists.listed;
+        LPSTR* const pointers[4] = {&block->ProcessIds, &block->ProcessNames, &block->SessionIds, &block->UserSids};
+        xPackLists(reinterpret_cast<char*>(block), sizeof(ProcessListRecord), lists.all, 4, pointers);
+        *processes = block;
+        return xSucceeded();
+    });
 }

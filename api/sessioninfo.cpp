@@ -4,6 +4,7 @@
 
 #include "api/lists.h"
 #include "api/bound.h"
+#include "api/server.h"
 #include "include/velquor.h"
 #include "support/errors.h"
 #include "support/format.h"
@@ -227,13 +228,6 @@ SessionInfoRecord* Pack(const Query& q)
     return record;
 }
 
-LONG OutOfMemory(HANDLE handle, const char* place)
-{
-    QRVTS_CloseServer(handle);
-    xRecordLastError(0, place);
-    return QRVTS_OUT_OF_MEMORY;
-}
-
 }  // namespace
 
 extern "C" LONG QRVTS_CALL QRVTS_QuerySessionInfo(LPCSTR serverName, DWORD sessionId, SessionInfoRecord** info)
@@ -242,18 +236,13 @@ extern "C" LONG QRVTS_CALL QRVTS_QuerySessionInfo(LPCSTR serverName, DWORD sessi
         return QRVTS_INVALID_PARAMETER;
     if (!xServiceAvailable(Bound.WTSQuerySessionInformationA) || !Bound.WTSFreeMemory)
         return QRVTS_NOT_AVAILABLE;
-    HANDLE handle = nullptr;
-    const LONG opened = QRVTS_OpenServer(serverName, &handle);
-    if (opened != QRVTS_OK)
-        return opened;
-    Query q{handle, sessionId};
-    if (!MakeNumbersAndTexts(q))
-        return OutOfMemory(handle, kTextFailed);
-    if (!MakeTimes(q))
-        return OutOfMemory(handle, kBlockFailed);
-    *info = Pack(q);
-    if (!*info)
-        return OutOfMemory(handle, kBlockFailed);
-    QRVTS_CloseServer(handle);
-    return QRVTS_OK;
+    return xOnServer(serverName, [&](HANDLE handle) {
+        Query q{handle, sessionId};
+        if (!MakeNumbersAndTexts(q))
+            return xNoMemory(kTextFailed);
+        if (!MakeTimes(q))
+            return xNoMemory(kBlockFailed);
+        *info = Pack(q);
+        return *info ? xSucceeded() : xNoMemory(kBlockFailed);
+    });
 }

@@ -32,6 +32,7 @@ struct SessionBuffer {
         basic = nullptr;
         level1 = nullptr;
     }
+    ~SessionBuffer() { Release(); }
 };
 
 BOOL Enumerate(HANDLE handle, BOOL extended, SessionBuffer* buffer)
@@ -46,6 +47,7 @@ BOOL Enumerate(HANDLE handle, BOOL extended, SessionBuffer* buffer)
 struct SessionLists {
     ListText ids{}, names{}, states{};
     ListText* all[3] = {&ids, &names, &states};
+    ~SessionLists() { xReleaseLists(all, 3); }
 
     bool Append(DWORD id, const char* name, DWORD state)
     {
@@ -68,15 +70,6 @@ bool BuildLists(const SessionBuffer& buffer, SessionLists* lists)
     return xListFinish(&lists->ids) && xListFinish(&lists->names) && xListFinish(&lists->states);
 }
 
-LONG OutOfMemory(SessionLists* lists, HANDLE handle, SessionBuffer* buffer, const char* place)
-{
-    xReleaseLists(lists->all, 3);
-    QRVTS_CloseServer(handle);
-    buffer->Release();
-    xRecordLastError(0, place);
-    return QRVTS_OUT_OF_MEMORY;
-}
-
 }  // namespace
 
 const char* xStateWord(DWORD state)
@@ -90,25 +83,21 @@ extern "C" LONG QRVTS_CALL QRVTS_EnumerateSessions(LPCSTR serverName, BOOL exten
         return QRVTS_INVALID_PARAMETER;
     if (!xServiceAvailable(Bound.WTSEnumerateSessionsA) || !Bound.WTSFreeMemory)
         return QRVTS_NOT_AVAILABLE;
-    HANDLE handle = nullptr;
-    LONG result = QRVTS_OpenServer(serverName, &handle);
-    if (result != QRVTS_OK)
-        return result;
-    SessionBuffer buffer;
-    if (!Enumerate(handle, extended, &buffer)) {
-        return xServiceFailed(handle, kEnumerateFailed, QRVTS_ENUM_SESSIONS_FAILED);
-    }
-    SessionLists lists;
-    if (!BuildLists(buffer, &lists))
-        return OutOfMemory(&lists, handle, &buffer, kListFailed);
-    *sessions = static_cast<SessionListRecord*>(calloc(sizeof(SessionListRecord) + xListsBytes(lists.all, 3), 1));
-    if (!*sessions)
-        return OutOfMemory(&lists, handle, &buffer, kBlockFailed);
-    (*sessions)->Count = buffer.count;
-    LPSTR* const pointers[3] = {&(*sessions)->SessionIds, &(*sessions)->SessionNames, &(*sessions)->SessionStates};
-    xPackLists(reinterpret_cast<char*>(*sessions), sizeof(SessionListRecord), lists.all, 3, pointers);
-    buffer.Release();
-    xReleaseLists(lists.all, 3);
-    QRVTS_CloseServer(handle);
-    return QRVTS_OK;
+    return xOnServer(serverName, [&](HANDLE handle) {
+        SessionBuffer buffer;
+        if (!Enumerate(handle, extended, &buffer))
+            return xRefused(kEnumerateFailed, QRVTS_ENUM_SESSIONS_FAILED);
+        SessionLists lists;
+        if (!BuildLists(buffer, &lists))
+            return xNoMemory(kListFailed);
+        SessionListRecord* block =
+            static_cast<SessionListRecord*>(calloc(sizeof(SessionListRecord) + xListsBytes(lists.all, 3), 1));
+        if (!block)
+            return xNoMemory(kBlockFailed);
+        block->Count = buffer.count;
+        LPSTR* const pointers[3] = {&block->SessionIds, &block->SessionNames, &block->SessionStates};
+        xPackLists(reinterpret_cast<char*>(block), sizeof(SessionListRecord), lists.all, 3, pointers);
+        *sessions = block;
+        return xSucceeded();
+    });
 }

@@ -8,6 +8,7 @@
 #include "extender/request.h"
 #include "include/velquor_errors.h"
 #include "extender/table.h"
+#include "support/errors.h"
 #include "support/platform.h"
 #include "support/strings.h"
 #include "velquor_version.h"
@@ -41,6 +42,18 @@ void ReadArguments(Request& r, const HostVariable* args)
     for (int k = 0; k < 16; ++k)
         r.Args[k] = (args && args[k].ValueType != ValueAbsent) ? args[k].StringValue : nullptr;
 }
+
+// Hands each last-error record to the interpreter of the latest call, when
+// its interface is recent enough to take it.
+void TellInterpreter(const char* record)
+{
+    HostServiceBlock* block = CurrentServiceBlock;
+    if (block && block->HostVersion >= kHostVersionLastErrorText && block->LastErrorTextService)
+        block->LastErrorTextService(block->HostContext, record);
+}
+
+// The recorder learns of the interpreter when the library is loaded.
+const bool kInterpreterListens = (xLastErrorListener = TellInterpreter, true);
 
 int Initialise(HostServiceBlock* block, char* message)
 {

@@ -5,12 +5,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "extender/interp.h"
-#include "extender/request.h"
 #include "support/format.h"
 #include "support/procaddr.h"
 
 ShellSeam ShellBinding = {::LoadLibraryA, ::GetProcAddress, ::FreeLibrary};
+LastErrorListener xLastErrorListener;
 
 namespace {
 
@@ -96,9 +95,8 @@ int xRecordError(const char* fileName, const char* section, const char* key, con
     va_end(args);
     if (!text)
         return 0;
-    HostServiceBlock* block = CurrentServiceBlock;
-    if (block && block->HostVersion >= kHostVersionLastErrorText && block->LastErrorTextService)
-        block->LastErrorTextService(block->HostContext, text);
+    if (xLastErrorListener)
+        xLastErrorListener(text);
     const BOOL written = xWriteSetting(section, key, text, fileName);
     free(text);
     return written ? size - 1 : 0;

@@ -12,9 +12,13 @@ struct ShellSeam {
 };
 extern ShellSeam ShellBinding;
 
+// Who else is told of each record: the extender points this at the
+// interpreter's last-error service; null tells no one.
+typedef void (*LastErrorListener)(const char* record);
+extern LastErrorListener xLastErrorListener;
+
 // Formats the record with `format` and writes it under `key` of `section`
-// in `fileName` in the settings folder; tells the interpreter first when it
-// is recent enough. Returns the record's length when it was written, else 0.
+// in `fileName` in the settings folder; tells the listener first. Returns the record's length when it was written, else 0.
 int xRecordError(const char* fileName, const char* section, const char* key, const char* format, ...);
 
 // The library's one record: `code` and the place of the failure.
