@@ -5,8 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <cstdint>
-#include <fstream>
 #include <mutex>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -119,54 +120,83 @@ void Generate(SimScenario& sc)
     }
 }
 
+// The key=value lines of one section; a key may repeat ([server] name=).
+// Lines starting with "#" are comments.
+std::vector<std::pair<std::string, std::string>> SectionLines(const char* path, const char* section)
+{
+    std::vector<char> data(1 << 16);
+    DWORD n;
+    while ((n = GetPrivateProfileSectionA(section, data.data(), DWORD(data.size()), path)) == data.size() - 2)
+        data.resize(data.size() * 2);
+    std::vector<std::pair<std::string, std::string>> lines;
+    for (const char* line = data.data(); *line; line += strlen(line) + 1) {
+        const std::string text = Trim(line);
+        if (text.empty() || text[0] == '#' || text[0] == ';')
+            continue;
+        const size_t eq = text.find('=');
+        lines.push_back({Trim(text.substr(0, eq)), eq == std::string::npos ? "" : Trim(text.substr(eq + 1))});
+    }
+    return lines;
+}
+
+std::vector<std::string> SectionNames(const char* path)
+{
+    std::vector<char> data(1 << 16);
+    while (GetPrivateProfileSectionNamesA(data.data(), DWORD(data.size()), path) == data.size() - 2)
+        data.resize(data.size() * 2);
+    std::vector<std::string> names;
+    for (const char* name = data.data(); *name; name += strlen(name) + 1)
+        names.push_back(Trim(name));
+    return names;
+}
+
+void ServerKey(SimScenario& sc, const std::string& key, const std::string& value)
+{
+    if (key == "name")
+        sc.servers.push_back(value);
+    else if (key == "empty")
+        sc.servers.push_back(sc.emptyServer = value);
+    else if (key == "events")
+        sc.eventFlags = Number(value);
+    else if (key == "closeerror")
+        sc.closeError = Number(value);
+    else if (key == "current")
+        sc.currentSession = Number(value);
+    else if (key == "response")
+        sc.response = Number(value);
+}
+
+// The scenario file, read with the profile functions the platform offers.
 SimScenario Load()
 {
     SimScenario sc;
     const char* path = getenv("VELQUOR_SCENARIO");
     if (!path)
         return sc;
-    std::ifstream in(path);
-    std::string line, section;
-    while (std::getline(in, line)) {
-        line = Trim(line);
-        if (line.empty() || line[0] == '#' || line[0] == ';')
-            continue;
-        if (line[0] == '[') {
-            section = Trim(line.substr(1, line.find(']') - 1));
-            if (section.compare(0, 8, "session ") == 0) {
-                sc.sessions.push_back(SimSession());
-                sc.sessions.back().id = Number(section.substr(8));
-            } else if (section.compare(0, 8, "process ") == 0) {
-                sc.processes.push_back(SimProcess());
-                sc.processes.back().id = Number(section.substr(8));
-            }
-            continue;
+    for (const std::string& section : SectionNames(path)) {
+        const bool session = section.compare(0, 8, "session ") == 0;
+        const bool process = section.compare(0, 8, "process ") == 0;
+        if (session) {
+            sc.sessions.push_back(SimSession());
+            sc.sessions.back().id = Number(section.substr(8));
+        } else if (process) {
+            sc.processes.push_back(SimProcess());
+            sc.processes.back().id = Number(section.substr(8));
         }
-        const size_t eq = line.find('=');
-        const std::string key = Trim(line.substr(0, eq));
-        const std::string value = eq == std::string::npos ? std::string() : Trim(line.substr(eq + 1));
-        if (section == "server" && key == "name")
-            sc.servers.push_back(value);
-        else if (section == "server" && key == "empty")
-            sc.servers.push_back(sc.emptyServer = value);
-        else if (section == "server" && key == "events")
-            sc.eventFlags = Number(value);
-        else if (section == "server" && key == "closeerror")
-            sc.closeError = Number(value);
-        else if (section == "server" && key == "current")
-            sc.currentSession = Number(value);
-        else if (section == "server" && key == "response")
-            sc.response = Number(value);
-        else if (section == "fail")
-            sc.failures[key] = Number(value);
-        else if (section == "generate" && key == "sessions")
-            sc.generatedSessions = Number(value);
-        else if (section == "generate" && key == "processes")
-            sc.generatedProcesses = Number(value);
-        else if (section.compare(0, 8, "session ") == 0)
-            SessionKey(sc.sessions.back(), key, value);
-        else if (section.compare(0, 8, "process ") == 0)
-            ProcessKey(sc.processes.back(), key, value);
+        for (const auto& [key, value] : SectionLines(path, section.c_str())) {
+            if (section == "server")
+                ServerKey(sc, key, value);
+            else if (section == "fail")
+                sc.failures[key] = Number(value);
+            else if (section == "generate" && key == "sessions")
+                sc.generatedSessions = Number(value);
+            else if (section == "generate" && key == "processes")
+                sc.generatedProcesses = Number(value);
+            else if (session)
+                SessionKey(sc.sessions.back(), key, value);
+            else if (process)
+                ProcessKey(sc.processes.back(), key, value);
+        }
     }
     Generate(sc);
     return sc;

@@ -121,6 +121,21 @@ typedef BOOL(WINAPI* PresentFn)(void);
 
 }  // namespace
 
+// Every version the build emulates has its expectations here.
+TEST(Emulated, EveryEmulatedVersionIsDescribed)
+{
+    std::string list = VELQUOR_EMULATED_LIST;
+    for (size_t at = 0; at <= list.size();) {
+        const size_t comma = list.find(',', at) == std::string::npos ? list.size() : list.find(',', at);
+        const std::string name = list.substr(at, comma - at);
+        bool found = false;
+        for (const Emulated& e : kEmulated)
+            found |= name == e.name;
+        EXPECT_TRUE(found) << name;
+        at = comma + 1;
+    }
+}
+
 TEST(Emulated, AttachRecordsTheEmulatedVersion)
 {
     const Emulated* e = CurrentEmulation();

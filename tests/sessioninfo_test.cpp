@@ -20,10 +20,16 @@ typedef LONG(WINAPI* QueryFn)(LPCSTR, DWORD, SessionInfoRecord**);
 typedef void(WINAPI* FreeFn)(void*);
 
 // Which texts the emulated version leaves unqueried.
+// Whether this Windows leaves the application and the initial program
+// unqueried: NT from 5.1 on, and NT versions not named (3.51, 4.0, 5.0).
 bool Unsupported()
 {
-    const char* v = getenv("VELQUOR_EMULATED");
-    return !v || strcmp(v, "win2k") != 0;  // the prefix default is a later NT version
+    OSVERSIONINFOA v;
+    v.dwOSVersionInfoSize = sizeof v;
+    GetVersionExA(&v);
+    const bool named = (v.dwMajorVersion == 3 && v.dwMinorVersion == 51) ||
+                       (v.dwMajorVersion == 4 && v.dwMinorVersion == 0) || (v.dwMajorVersion == 5 && v.dwMinorVersion == 0);
+    return v.dwPlatformId == VER_PLATFORM_WIN32_NT && !named;
 }
 
 class SessionInfo : public SimulatedTest {
