@@ -12,7 +12,14 @@
 
 namespace {
 
-class Actions : public SimulatedTest {};
+class Actions : public SimulatedTest {
+protected:
+    const char* Scenario() const override
+    {
+        const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        return test == "FailuresRecordTheServicesError" ? "failing.ini" : "basic.ini";
+    }
+};
 
 }  // namespace
 

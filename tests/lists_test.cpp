@@ -25,6 +25,7 @@ protected:
     SidTextFn sidText = nullptr;
     FreeFn freeBuffer = nullptr;
 
+    const char* Scenario() const override { return "lists.ini"; }
     void SetUp() override
     {
         SimulatedTest::SetUp();

@@ -3,6 +3,8 @@
 #pragma once
 #include <windows.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -59,16 +61,47 @@ protected:
     }
 };
 
+// What a test run by hand lacks to run against the simulator serving
+// `scenario`; empty when nothing is missing.
+inline std::string MissingForScenario(const char* scenario)
+{
+    const char* given = getenv("VELQUOR_SCENARIO");
+    if (given && strstr(given, scenario))
+        return "";
+    return std::string("needs the simulator serving tests/scenarios/") + scenario +
+           ": run with WINEDLLOVERRIDES=wtsapi32,winsta=n VELQUOR_SCENARIO=Z:<checkout>/tests/scenarios/" +
+           scenario + " (as ctest does)";
+}
+
+// Whether the terminal-services library in the process is the simulator's.
+inline bool SimulatorLoaded()
+{
+    HMODULE wts = GetModuleHandleA("wtsapi32.dll");
+    return wts && GetProcAddress(wts, "VelquorSimulator");
+}
+
+const char kSimulatorMissing[] =
+    "needs the simulator's wtsapi32.dll beside the program: run with WINEDLLOVERRIDES=wtsapi32,winsta=n";
+
 // A real-DLL test against the simulator whose every server handle and
-// platform buffer must be given back by the end.
+// platform buffer must be given back by the end. Started by hand without
+// the simulator in place, it skips and says what it needs.
 class SimulatedTest : public RealDllTest {
 protected:
     SimCallLog log{::testing::UnitTest::GetInstance()->current_test_info()->name()};
 
+    // The scenario the test runs against.
+    virtual const char* Scenario() const = 0;
+
     void SetUp() override
     {
+        const std::string missing = MissingForScenario(Scenario());
+        if (!missing.empty())
+            GTEST_SKIP() << missing;
         RealDllTest::SetUp();
         Initialise();
+        if (!SimulatorLoaded())
+            GTEST_SKIP() << kSimulatorMissing;
     }
     void TearDown() override
     {

@@ -37,6 +37,7 @@ protected:
     QueryFn query = nullptr;
     FreeFn freeBuffer = nullptr;
 
+    const char* Scenario() const override { return "info.ini"; }
     void SetUp() override
     {
         SimulatedTest::SetUp();
