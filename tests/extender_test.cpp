@@ -227,7 +227,8 @@ TEST_F(ExtenderTest, QueryAndVersion)
 
 TEST_F(ExtenderTest, RoutingBeforeAndAfterBinding)
 {
-    // Unbound: only 1, 2, 3 and 16 work; every other number of 0 or above is 102.
+    // Unbound: only 1, 2, 3 and 16 work; every other number of 0 or above is
+    // "not enabled".
     EXPECT_EQ(Call("wtsversion").value.integer, VELQUOR_VERSION_1);
     for (int32_t request : {0, 4, 15, 17, 1000}) {
         Completion c = Call(request);
@@ -403,15 +404,18 @@ TEST_F(ExtenderTest, SimpleScriptFunctions)
     EXPECT_EQ(Call("wtsistsenabled", {"3"}).value.text, Message(QRVTS_INVALID_REQUEST));
     EXPECT_EQ(Call("wtsistsenabled", {"2"}).value.integer, 0);
 
-    Completion c = Call("wtslasterrmsg", {"105"});
+    const std::string number = std::to_string(QRVTS_INVALID_PROCESS_ID);
+    Completion c = Call("wtslasterrmsg", {number.c_str()});
     EXPECT_EQ(c.status, 0);
-    EXPECT_EQ(c.value.text, "105: Velquor: Invalid process identifier value");
+    EXPECT_EQ(c.value.text, Message(QRVTS_INVALID_PROCESS_ID));
+    EXPECT_EQ(c.value.text.compare(0, number.size() + 11, number + ": Velquor: "), 0);
     for (const char* empty : {"abc", "0", "", "5"}) {
         c = Call("wtslasterrmsg", {empty});
         EXPECT_EQ(c.status, 0);
         EXPECT_EQ(c.value.text, "") << empty;
     }
-    EXPECT_EQ(Call("wtslasterrmsg", {" +901"}).value.text, Message(QRVTS_UNKNOWN_FUNCTION));
+    const std::string signed_ = " +" + std::to_string(QRVTS_UNKNOWN_FUNCTION);
+    EXPECT_EQ(Call("wtslasterrmsg", {signed_.c_str()}).value.text, Message(QRVTS_UNKNOWN_FUNCTION));
 }
 
 // A program that never initialises the extender: the first call that needs

@@ -92,7 +92,8 @@ TEST_F(Integration, NoTerminalServicesLibrary)
     EXPECT_EQ(Call("wtsistsenabled", {"1"}).value.integer, 0);
     for (int32_t request = 4; request <= 15; ++request)
         EXPECT_EQ(Call(request, {"", "", "", "", "", "", ""}).value.text, Message(QRVTS_NOT_ENABLED)) << request;
-    EXPECT_EQ(Call("wtslasterrmsg", {"102"}).value.text, "102: Velquor: Terminal Services are not enabled");
+    const std::string number = std::to_string(QRVTS_NOT_ENABLED);
+    EXPECT_EQ(Call("wtslasterrmsg", {number.c_str()}).value.text, Message(QRVTS_NOT_ENABLED));
 }
 
 // The file's properties: the version resource, read back with the version API.

@@ -141,7 +141,7 @@ TEST_F(Strings, EveryTextFromTheStringTable)
     EXPECT_EQ(count, 0);
     EXPECT_EQ(dll.Text(120, 257, &count), "");  // an id with no text
     EXPECT_EQ(count, 0);
-    EXPECT_EQ(dll.load(dll.module(), 100, nullptr, 257), 0);
+    EXPECT_EQ(dll.load(dll.module(), QRVTS_INVALID_REQUEST, nullptr, 257), 0);
 }
 
 TEST_F(Strings, LanguageFileBesideTheLibraryReplacesTexts)
@@ -302,7 +302,7 @@ TEST_F(Strings, SmallBuffersAndIdsBeyondSixteenBits)
 {
     PrivateDll dll(BinFolder() + "\\strings_small");
     ASSERT_NE(dll.load, nullptr);
-    const char* const entries[][2] = {{"X100", "ab"}, {"X65636", "wide"}};
+    const char* const entries[][2] = {{"X100", "ab"}, {"X65636", "wide"}};  // 65636: 0x10000 + 100
     WriteLanguageFile(dll.File("TST"), entries, 2);
     const struct {
         UINT id;
@@ -310,15 +310,18 @@ TEST_F(Strings, SmallBuffersAndIdsBeyondSixteenBits)
         const char* text;
         int count;
     } cases[] = {
-        {100, 1, "", 0},   {100, 2, "a", 1},   {100, 3, "ab", 2},    {101, 2, "1", 1},
-        {101, 3, "10", 2}, {101, 4, "101", 3}, {101, 5, "101:", 4},  {65636, 257, "", 0},
-        {65535, 257, "", 0}, {0x10000u + 100, 257, "", 0},
+        // X100 of the file holds "ab"; the table's text of 101 begins "101: ".
+        {QRVTS_INVALID_REQUEST, 1, "", 0},    {QRVTS_INVALID_REQUEST, 2, "a", 1},
+        {QRVTS_INVALID_REQUEST, 3, "ab", 2},  {QRVTS_OUT_OF_MEMORY, 2, "1", 1},
+        {QRVTS_OUT_OF_MEMORY, 3, "10", 2},    {QRVTS_OUT_OF_MEMORY, 4, "101", 3},
+        {QRVTS_OUT_OF_MEMORY, 5, "101:", 4},  {0x10000u + QRVTS_INVALID_REQUEST, 257, "", 0},
+        {65535, 257, "", 0},
     };
     for (bool withFile : {true, false}) {
         SetSharedLanguage(withFile ? "TST" : "NONE");
         dll.Rechoose();
         for (const auto& c : cases) {
-            if (!withFile && c.id == 100 && c.size > 1)
+            if (!withFile && c.id == QRVTS_INVALID_REQUEST && c.size > 1)
                 continue;  // the file's own text
             int count = -1;
             EXPECT_EQ(dll.Text(c.id, c.size, &count), c.text) << c.id << " in " << c.size;
