@@ -128,6 +128,16 @@ BOOL QRVTS_CALL QRVTS_ConvertSIDToText(PSID sid, LPSTR buffer, DWORD size);
  * null when only the result is wanted. */
 LONG QRVTS_CALL QRVTS_GetBindingMessage(LPSTR buffer, DWORD size);
 
+/* Failures. QRVTS_GetErrorText copies the text of error `number` (from a
+ * language file when one replaces it, else from the string table), cut to
+ * `size` characters with its terminator, and returns its length; 0 and the
+ * empty text for a number without a text. QRVTS_GetLastErrorCode returns
+ * the Windows error code of the calling thread's latest recorded failure,
+ * the code the last-error record shows in hexadecimal (0 when the thread has
+ * none, or for an allocation that failed); threads do not see each other's. */
+LONG QRVTS_CALL QRVTS_GetErrorText(LONG number, LPSTR buffer, DWORD size);
+DWORD QRVTS_CALL QRVTS_GetLastErrorCode(void);
+
 /* Terminal Services presence. */
 BOOL QRVTS_CALL QRVTS_ValidateProductSuite(LPCSTR suiteName);
 BOOL QRVTS_CALL QRVTS_IsTerminalServiceProductPresent(void);

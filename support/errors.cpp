@@ -1,6 +1,7 @@
 #include "support/errors.h"
 
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -102,7 +103,34 @@ int xRecordError(const char* fileName, const char* section, const char* key, con
     return written ? size - 1 : 0;
 }
 
+namespace {
+
+// The thread-local slot for each thread's latest recorded code, taken on
+// first use; several threads may race for it and one slot wins.
+volatile LONG CodeSlot = LONG(TLS_OUT_OF_INDEXES);
+
+DWORD ThreadCodeSlot()
+{
+    if (CodeSlot == LONG(TLS_OUT_OF_INDEXES)) {
+        const DWORD slot = TlsAlloc();
+        if (InterlockedCompareExchange(&CodeSlot, LONG(slot), LONG(TLS_OUT_OF_INDEXES)) != LONG(TLS_OUT_OF_INDEXES))
+            TlsFree(slot);
+    }
+    return DWORD(CodeSlot);
+}
+
+}  // namespace
+
+DWORD xThreadLastErrorCode()
+{
+    const DWORD slot = ThreadCodeSlot();
+    return slot == TLS_OUT_OF_INDEXES ? 0 : DWORD(reinterpret_cast<uintptr_t>(TlsGetValue(slot)));
+}
+
 void xRecordLastError(DWORD code, const char* place)
 {
+    const DWORD slot = ThreadCodeSlot();
+    if (slot != TLS_OUT_OF_INDEXES)
+        TlsSetValue(slot, reinterpret_cast<void*>(uintptr_t(code)));
     xRecordError("qrvtavrk.ini", "Velquor", "LastError", "%X \"%s\"", code, place);
 }

@@ -21,8 +21,12 @@ extern LastErrorListener xLastErrorListener;
 // in `fileName` in the settings folder; tells the listener first. Returns the record's length when it was written, else 0.
 int xRecordError(const char* fileName, const char* section, const char* key, const char* format, ...);
 
-// The library's one record: `code` and the place of the failure.
+// The library's one record: `code` and the place of the failure. The code
+// is also kept for the calling thread.
 void xRecordLastError(DWORD code, const char* place);
+
+// The code of the calling thread's latest record, 0 when it has none.
+DWORD xThreadLastErrorCode();
 
 // Writes one value into `fileName` in the settings folder.
 BOOL xWriteSetting(const char* section, const char* key, const char* value, const char* fileName);

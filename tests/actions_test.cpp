@@ -193,3 +193,38 @@ TEST_F(Actions, FailuresRecordTheServicesError)
     ExpectError(Call("wtsdisconnectsession", {"", "1", "0"}, &newer), QRVTS_DISCONNECT_FAILED);
     EXPECT_EQ(newer.lastErrorTexts.size(), 1u);
 }
+
+// The text of an error number and the calling thread's own recorded code.
+TEST_F(Actions, ErrorTextAndTheThreadsCode)
+{
+    auto text = Api<LONG(WINAPI*)(LONG, LPSTR, DWORD)>("_QRVTS_GetErrorText@12");
+    auto code = Api<DWORD(WINAPI*)(void)>("_QRVTS_GetLastErrorCode@0");
+    auto open = Api<LONG(WINAPI*)(LPCSTR, HANDLE*)>("_QRVTS_OpenServer@8");
+    char buffer[300] = "x";
+    EXPECT_EQ(text(QRVTS_OPEN_SERVER_FAILED, buffer, sizeof buffer), LONG(Message(QRVTS_OPEN_SERVER_FAILED).size()));
+    EXPECT_EQ(buffer, Message(QRVTS_OPEN_SERVER_FAILED));
+    for (LONG none : {0L, -5L, 65636L}) {
+        EXPECT_EQ(text(none, buffer, sizeof buffer), 0) << none;
+        EXPECT_STREQ(buffer, "");
+    }
+    EXPECT_EQ(text(QRVTS_OPEN_SERVER_FAILED, nullptr, 0), 0);
+    HANDLE h = nullptr;
+    EXPECT_EQ(open("nowhere", &h), QRVTS_OPEN_SERVER_FAILED);
+    EXPECT_EQ(code(), 0x6BAu);
+    // Another thread has no record of its own.
+    struct Other {
+        DWORD(WINAPI* code)(void);
+        DWORD seen;
+        static DWORD WINAPI Run(void* self)
+        {
+            Other& o = *static_cast<Other*>(self);
+            o.seen = o.code();
+            return 0;
+        }
+    } other = {code, 99};
+    HANDLE thread = CreateThread(nullptr, 0, Other::Run, &other, 0, nullptr);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    EXPECT_EQ(other.seen, 0u);
+    EXPECT_EQ(code(), 0x6BAu);
+}
