@@ -77,7 +77,8 @@ void ProcessKey(SimProcess& p, const std::string& key, const std::string& value)
         p.sid = value;
 }
 
-// [generate] sessions=N processes=M: a large host on top of the listed
+// [generate] servers=K sessions=N processes=M: servers server001 to K, and
+// a large host on top of the listed
 // sessions, ids from 100, with users, clients and times, and processes
 // spread over them, each owned by its session's user.
 void Generate(SimScenario& sc)
@@ -85,6 +86,10 @@ void Generate(SimScenario& sc)
     static const char* const kPrograms[] = {"explorer.exe", "outlook.exe", "winword.exe", "excel.exe",
                                             "chrome.exe",   "teams.exe",   "rdpclip.exe", "notepad.exe"};
     char text[64];
+    for (DWORD i = 1; i <= sc.generatedServers; ++i) {
+        snprintf(text, sizeof text, "server%03lu", i);
+        sc.servers.push_back(text);
+    }
     for (DWORD i = 0; i < sc.generatedSessions; ++i) {
         SimSession s;
         s.id = 100 + i;
@@ -164,6 +169,8 @@ void ServerKey(SimScenario& sc, const std::string& key, const std::string& value
         sc.currentSession = Number(value);
     else if (key == "response")
         sc.response = Number(value);
+    else if (key == "delay")
+        sc.delay = Number(value);
 }
 
 // The scenario file, read with the profile functions the platform offers.
@@ -192,6 +199,8 @@ SimScenario Load()
                 sc.generatedSessions = Number(value);
             else if (section == "generate" && key == "processes")
                 sc.generatedProcesses = Number(value);
+            else if (section == "generate" && key == "servers")
+                sc.generatedServers = Number(value);
             else if (session)
                 SessionKey(sc.sessions.back(), key, value);
             else if (process)
@@ -212,6 +221,8 @@ const SimScenario& Scenario()
 
 void SimLog(const char* format, ...)
 {
+    if (Scenario().delay)
+        Sleep(Scenario().delay);
     const char* path = getenv("VELQUOR_SIM_LOG");
     if (!path)
         return;

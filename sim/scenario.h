@@ -38,13 +38,15 @@ struct SimScenario {
     DWORD eventFlags = 1;
     DWORD closeError = 0;  // WTSCloseServer sets this last error when not 0
     DWORD response = 1;
-    DWORD generatedSessions = 0, generatedProcesses = 0;  // [generate]
+    DWORD generatedSessions = 0, generatedProcesses = 0, generatedServers = 0;  // [generate]
+    DWORD delay = 0;  // milliseconds every call takes, standing for the network
 };
 
 // The scenario of this process, read on first use.
 const SimScenario& Scenario();
 
-// One line of the call log, printf-style.
+// One line of the call log, printf-style; every entry point calls it first,
+// and it waits the scenario's delay.
 void SimLog(const char* format, ...);
 
 // Whether `entry` is told to fail, for every server ("Entry") or for the

@@ -1,0 +1,167 @@
+#!/usr/bin/env python3
+"""velquor.exe under Wine against the simulator: every command in every
+format, JSON parsed and compared field by field with what the script
+functions return (through zelhost) for the same scenario, CSV read back,
+a farm with failing servers, usage errors.
+
+    tests/cli_test.py BUILD
+"""
+import csv
+import io
+import json
+import os
+import subprocess
+import sys
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+BUILD = os.path.abspath(sys.argv[1])
+failures = []
+
+
+def run(program, args, scenario="cli.ini"):
+    env = dict(os.environ, WINEDLLOVERRIDES="wtsapi32,winsta=n",
+               VELQUOR_SCENARIO="Z:" + os.path.join(ROOT, "tests", "scenarios", scenario))
+    env.pop("VELQUOR_SIM_LOG", None)
+    done = subprocess.run([os.path.join(ROOT, "cmake", "wine-run.sh"), os.path.join(BUILD, "wineprefix"),
+                           os.path.join(BUILD, "test", program)] + args,
+                          cwd=os.path.join(BUILD, "test"), env=env, capture_output=True)
+    return done.returncode, done.stdout, done.stderr.decode("cp1252", "replace")
+
+
+def velquor(*args, scenario="cli.ini"):
+    return run("velquor.exe", list(args), scenario)
+
+
+def check(condition, what):
+    if not condition:
+        failures.append(what)
+
+
+def zelhost_array(function, *args):
+    """A script function's array through zelhost: element name to value."""
+    _, out, _ = run("zelhost.exe", [function] + list(args))
+    elements = {}
+    for line in out.decode("cp1252").replace("\r\n", "\n").split("\n"):
+        if line.startswith("["):
+            name, rest = line[line.index("]") + 1:].lstrip().split(None, 1)
+            kind, _, value = rest.partition(" ")
+            elements[name] = int(value) if kind == "integer" else value
+    return elements
+
+
+def zelhost_lists(function, *args):
+    """The same, with the TAB-separated lists split."""
+    return {k: v.split("\t") if isinstance(v, str) else v for k, v in zelhost_array(function, *args).items()}
+
+
+def json_rows(*args, scenario="cli.ini"):
+    status, out, err = velquor(*args, "--format", "json", scenario=scenario)
+    return status, json.loads(out.decode("utf-8"))
+
+
+# JSON against the script functions, field by field.
+status, rows = json_rows("sessions", "--server", "alpha")
+z = zelhost_lists("wtsenumsessions", "alpha")
+check(status == 0, "sessions: exit status %d" % status)
+check([r["session"] for r in rows] == [int(i) for i in z["SessionIds"]], "session ids")
+check([r["name"] for r in rows] == z["SessionNames"], "names")
+check([r["state"] for r in rows] == z["SessionStates"], "states")
+check(all(r["server"] == "alpha" for r in rows) and len(rows) == z["Count"], "server and count")
+check("Sales, East" in [r["name"] for r in rows] and 'Say "hi"' in [r["name"] for r in rows], "names kept whole")
+
+status, rows = json_rows("processes", "--server", "alpha")
+z = zelhost_lists("wtsenumprocesses", "alpha")
+check([(r["pid"], r["name"], r["session"], r["sid"]) for r in rows] ==
+      [(int(p), n, int(s), sid) for p, n, s, sid in zip(z["ProcessIds"], z["ProcessNames"], z["SessionIds"], z["UserSids"])],
+      "processes field by field: %s" % rows)
+check("café.exe" in [r["name"] for r in rows], "non-ASCII converted to UTF-8")
+
+status, rows = json_rows("session", "2", "--server", "alpha")
+info = zelhost_array("wtsquerysessioninfo", "alpha", "2")
+r = rows[0]
+pairs = {"name": "WinStationName", "state": "ConnectState", "user": "UserName", "domain": "DomainName",
+         "client": "ClientName", "address": "ClientAddress", "protocol": "ClientProtocolType",
+         "client_build": "ClientBuildNumber", "width": "HorizontalResolution", "height": "VerticalResolution",
+         "color_depth": "ColorDepth", "client_product_id": "ClientProductId", "application": "ApplicationName"}
+for field, element in pairs.items():
+    check(r[field] == info[element], "session %s: %r against %r" % (field, r[field], info[element]))
+for field, element in {"logon_time": "LogonTime", "current_time": "CurrentTime", "connect_time": "ConnectTime",
+                       "last_input_time": "LastInputTime", "disconnect_time": "DisconnectTime"}.items():
+    raw = info[element]
+    iso = "" if not raw else "%s-%s-%sT%s:%s:%sZ" % tuple(raw.split(":"))
+    check(r[field] == iso, "session %s: %r against %r" % (field, r[field], iso))
+check(r["idle_seconds"] == 120 and r["user"] == "béatrice", "idle seconds and user: %s" % r)
+
+# CSV read back, with commas, quotes and non-ASCII in fields.
+status, out, _ = velquor("sessions", "--server", "alpha", "--format", "csv")
+table = list(csv.DictReader(io.StringIO(out.decode("utf-8"), newline="")))
+check([t["name"] for t in table] == ["Console", "Sales, East", 'Say "hi"'], "csv names: %s" % table)
+check(out.count(b"\r\n") == len(table) + 1, "csv lines end in CRLF")
+status, out, _ = velquor("processes", "--server", "alpha", "--format", "csv")
+table = list(csv.DictReader(io.StringIO(out.decode("utf-8"), newline="")))
+check([t["name"] for t in table] == ["System", "café.exe", "a,b.exe"] and table[2]["sid"] == "", "csv processes")
+
+# Every command in every format.
+commands = [["sessions"], ["sessions", "--extended"], ["processes", "--session", "2"], ["session"],
+            ["session", "3"], ["console"], ["whoami"], ["disconnect", "3", "--wait"], ["logoff", "3"],
+            ["kill", "1300", "--exit-code", "4"], ["msg", "2", "Title", "Text, with a comma", "--style", "64",
+                                                   "--timeout", "30", "--wait"],
+            ["wait", "32"], ["shutdown", "1"]]
+for command in commands:
+    server = [] if command[0] in ("console", "whoami") else ["--server", "alpha"]
+    for form in ("table", "csv", "json"):
+        status, out, err = velquor(*(command + server + ["--format", form]))
+        text = out.decode("cp1252" if form == "table" else "utf-8")  # the table keeps the ANSI code page
+        check(status == 0, "%s as %s: exit %d %s" % (command, form, status, err))
+        if form == "json":
+            parsed = json.loads(text)
+            check(isinstance(parsed, list) and len(parsed) >= 1 and all("server" in p for p in parsed),
+                  "%s json: %s" % (command, text))
+        elif form == "csv":
+            parsed = list(csv.reader(io.StringIO(text, newline="")))
+            check(len(parsed) >= 2 and parsed[0][0] == "server" and parsed[0][-3:] == ["error", "message", "code"],
+                  "%s csv: %s" % (command, text))
+        else:
+            check(text.split("\r\n")[0].split()[0] == "server", "%s table: %s" % (command, text))
+status, rows = json_rows("msg", "2", "T", "M", "--server", "alpha", "--wait")
+check(rows[0]["result"] == 6, "msg answers the response")
+
+# A farm: two servers answer, one refuses, one cannot be opened.
+for form in ("json", "csv", "table"):
+    status, out, _ = velquor("sessions", "--server", "alpha,broken", "--server", "nowhere", "--server", "beta",
+                             "--parallel", "3", "--format", form)
+    text = out.decode("cp1252" if form == "table" else "utf-8")
+    check(status == 3, "farm exit status %d" % status)
+    if form == "json":
+        rows = json.loads(text)
+        errors = [r for r in rows if "error" in r]
+        check([r["server"] for r in rows if "error" not in r] == ["alpha"] * 3 + ["beta"] * 3, "farm order")
+        check([(e["server"], e["error"], e["code"]) for e in errors] == [("broken", 106, 1722), ("nowhere", 103, 1722)],
+              "farm errors: %s" % errors)
+        check(errors[0]["message"].startswith("106: Velquor: "), "error text")
+    elif form == "csv":
+        rows = list(csv.DictReader(io.StringIO(text, newline="")))
+        check([(r["server"], r["error"]) for r in rows if r["error"]] == [("broken", "106"), ("nowhere", "103")],
+              "farm csv errors")
+    else:
+        check("broken: 106: Velquor: " in text and "nowhere: 103: Velquor: " in text and "0x6BA" in text,
+              "farm table errors")
+
+# One server that fails: its error number (the low byte, as Wine reports it).
+status, out, _ = velquor("sessions", "--server", "nowhere", "--format", "json")
+check(status == 103 and json.loads(out)[0]["error"] == 103, "single failure status %d" % status)
+
+# Usage errors: a status of their own and a usage line.
+for args in (["frobnicate"], ["sessions", "--format", "xml"], ["kill"], ["kill", "x"], ["msg", "2", "t"],
+             ["sessions", "--parallel", "0"], ["sessions", "--bogus"], ["disconnect", "1", "2"], []):
+    status, out, err = velquor(*args)
+    check(status == 2 and "usage: velquor" in err, "usage error for %s: %d %s" % (args, status, err))
+status, out, _ = velquor("--version")
+check(out.decode().strip() == "velquor " + sys.argv[2], "version: %s" % out)
+status, out, _ = velquor("--help")
+check(status == 0 and b"Exit status" in out, "help")
+
+for f in failures:
+    print("FAIL:", f)
+print("%d failures" % len(failures))
+sys.exit(1 if failures else 0)
