@@ -608,8 +608,8 @@ static void Help(const Command* only)
 
 static int Usage(const char* problem, const Command* c)
 {
-    fprintf(stderr, "velquor: %s\r\n", problem);
-    fprintf(stderr, "usage: velquor %s [--server NAME]... [--format table|csv|json]\r\n",
+    fprintf(stderr, "velquor: %s\n", problem); /* stderr is in text mode: the runtime ends lines */
+    fprintf(stderr, "usage: velquor %s [--server NAME]... [--format table|csv|json]\n",
             c ? c->usage : "COMMAND [ARGS] (velquor --help lists them)");
     return EXIT_USAGE;
 }
