@@ -12,10 +12,13 @@ namespace {
 
 const size_t kServerNameLimit = 255;
 
-// A single service call on the server: its refusal is recorded under `place`.
-template <class Action>
-LONG OnServer(LPCSTR server, LONG failure, const char* place, Action action)
+// A single call of `entry` on the server, once it is bound: its refusal is
+// recorded under `place`.
+template <class Fn, class Action>
+LONG OnServer(LPCSTR server, const Fn& entry, LONG failure, const char* place, Action action)
 {
+    if (!xServiceAvailable(entry))
+        return QRVTS_NOT_AVAILABLE;
     return xOnServer(server, [&](HANDLE h) { return action(h) ? xSucceeded() : xRefused(place, failure); });
 }
 
@@ -69,25 +72,22 @@ extern "C" LONG QRVTS_CALL QRVTS_ProcessIdToSessionId(DWORD processId, DWORD* se
 
 extern "C" LONG QRVTS_CALL QRVTS_DisconnectSession(LPCSTR serverName, DWORD sessionId, BOOL wait)
 {
-    if (!xServiceAvailable(Bound.WTSDisconnectSession))
-        return QRVTS_NOT_AVAILABLE;
-    return OnServer(serverName, QRVTS_DISCONNECT_FAILED, "WTSDisconnectSessionX() : QRVTS_DisconnectSession()",
+    return OnServer(serverName, Bound.WTSDisconnectSession, QRVTS_DISCONNECT_FAILED,
+                    "WTSDisconnectSessionX() : QRVTS_DisconnectSession()",
                     [&](HANDLE h) { return Bound.WTSDisconnectSession(h, sessionId, wait); });
 }
 
 extern "C" LONG QRVTS_CALL QRVTS_LogoffSession(LPCSTR serverName, DWORD sessionId, BOOL wait)
 {
-    if (!xServiceAvailable(Bound.WTSLogoffSession))
-        return QRVTS_NOT_AVAILABLE;
-    return OnServer(serverName, QRVTS_LOGOFF_FAILED, "WTSLogoffSessionX() : QRVTS_LogoffSession()",
+    return OnServer(serverName, Bound.WTSLogoffSession, QRVTS_LOGOFF_FAILED,
+                    "WTSLogoffSessionX() : QRVTS_LogoffSession()",
                     [&](HANDLE h) { return Bound.WTSLogoffSession(h, sessionId, wait); });
 }
 
 extern "C" LONG QRVTS_CALL QRVTS_TerminateProcess(LPCSTR serverName, DWORD processId, DWORD exitCode)
 {
-    if (!xServiceAvailable(Bound.WTSTerminateProcess))
-        return QRVTS_NOT_AVAILABLE;
-    return OnServer(serverName, QRVTS_TERMINATE_FAILED, "WTSTerminateProcessX() : QRVTS_TerminateProcess()",
+    return OnServer(serverName, Bound.WTSTerminateProcess, QRVTS_TERMINATE_FAILED,
+                    "WTSTerminateProcessX() : QRVTS_TerminateProcess()",
                     [&](HANDLE h) { return Bound.WTSTerminateProcess(h, processId, exitCode); });
 }
 
@@ -95,9 +95,8 @@ extern "C" LONG QRVTS_CALL QRVTS_WaitSystemEvent(LPCSTR serverName, DWORD eventM
 {
     if (!eventFlags)
         return QRVTS_INVALID_PARAMETER;
-    if (!xServiceAvailable(Bound.WTSWaitSystemEvent))
-        return QRVTS_NOT_AVAILABLE;
-    return OnServer(serverName, QRVTS_WAIT_FAILED, "WTSWaitSystemEventX() : QRVTS_WaitSystemEvent()",
+    return OnServer(serverName, Bound.WTSWaitSystemEvent, QRVTS_WAIT_FAILED,
+                    "WTSWaitSystemEventX() : QRVTS_WaitSystemEvent()",
                     [&](HANDLE h) { return Bound.WTSWaitSystemEvent(h, eventMask, eventFlags); });
 }
 
@@ -105,9 +104,8 @@ extern "C" LONG QRVTS_CALL QRVTS_ShutdownSystem(LPCSTR serverName, DWORD flags)
 {
     if (flags == 0)
         return QRVTS_INVALID_PARAMETER;
-    if (!xServiceAvailable(Bound.WTSShutdownSystem))
-        return QRVTS_NOT_AVAILABLE;
-    return OnServer(serverName, QRVTS_SHUTDOWN_FAILED, "WTSShutdownSystemX() : QRVTS_ShutdownSystem()",
+    return OnServer(serverName, Bound.WTSShutdownSystem, QRVTS_SHUTDOWN_FAILED,
+                    "WTSShutdownSystemX() : QRVTS_ShutdownSystem()",
                     [&](HANDLE h) { return Bound.WTSShutdownSystem(h, flags); });
 }
 

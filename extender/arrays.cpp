@@ -11,7 +11,6 @@
 
 namespace {
 
-
 // One element: an integer, or a text when `text` is set.
 struct Element {
     int32_t integer;

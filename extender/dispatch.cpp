@@ -6,8 +6,8 @@
 
 #include "extender/binding.h"
 #include "extender/request.h"
-#include "include/velquor_errors.h"
 #include "extender/table.h"
+#include "include/velquor_errors.h"
 #include "support/errors.h"
 #include "support/platform.h"
 #include "support/strings.h"
@@ -27,14 +27,6 @@ int Finish(Request& r, int32_t status)
     if (!r.Complete)
         return -1;
     return r.Complete(status, r.Opaque, r.Block, r.Result);
-}
-
-// Requests that work before the terminal services are bound: only the
-// functions whose row says so.
-bool WorksUnbound(int request)
-{
-    const ScriptFunction* f = xFindFunction(request);
-    return f && f->WorksUnbound;
 }
 
 void ReadArguments(Request& r, const HostVariable* args)
@@ -153,8 +145,11 @@ extern "C" int32_t WINAPI ZELExtender2(HWND, int32_t, void* opaque, int32_t requ
     CurrentServiceBlock = block;
     const int request = int16_t(requestArg & 0xFFFF);
     Request r = {opaque, complete, block, result, {}};
+    // The function's row, looked up once: it says whether the request works
+    // before the terminal services are bound, and which handler serves it.
+    const ScriptFunction* function = xFindFunction(request);
     if (request >= 0) {
-        if (!WorksUnbound(request) && !ServicesBound)
+        if (!(function && function->WorksUnbound) && !ServicesBound)
             return xFailRequest(r, QRVTS_NOT_ENABLED);
         ReadArguments(r, static_cast<const HostVariable*>(pointer));
     }
@@ -164,7 +159,6 @@ extern "C" int32_t WINAPI ZELExtender2(HWND, int32_t, void* opaque, int32_t requ
     case -3: xReleaseLibraries(); return 1;
     default: break;
     }
-    const ScriptFunction* function = xFindFunction(request);
     if (!function)
         return xFailRequest(r, QRVTS_UNKNOWN_FUNCTION);
     return function->Handler(r);

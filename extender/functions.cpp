@@ -5,7 +5,6 @@
 #include "extender/binding.h"
 #include "extender/entry.h"
 #include "extender/handlers.h"
-#include "extender/table.h"
 #include "extender/request.h"
 #include "include/velquor.h"
 #include "support/format.h"

@@ -18,7 +18,6 @@ int WtsTest(Request& r);
 int WtsIsCitrixEnabled(Request& r);
 
 // Those whose results are arrays and binary buffers.
-
 int WtsVersionArray(Request& r);
 int WtsVersionBuffer(Request& r);
 int WtsEnumSessions(Request& r);

@@ -124,7 +124,8 @@ BOOL EnumerateProcesses(HANDLE server, DWORD filter, Record** out, DWORD* count)
 template <class Record>
 BOOL EnumerateSessions(HANDLE server, Record** out, DWORD* count, size_t nameAt)
 {
-    const auto& sessions = SimEmptyServer(server) ? std::vector<SimSession>() : Scenario().sessions;
+    static const std::vector<SimSession> kNone;  // both sides lvalues: the scenario's list is not copied
+    const std::vector<SimSession>& sessions = SimEmptyServer(server) ? kNone : Scenario().sessions;
     BlockBuilder block(sizeof(Record) * sessions.size());
     std::vector<std::pair<size_t, size_t>> fixups;
     for (size_t i = 0; i < sessions.size(); ++i) {
