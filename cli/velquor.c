@@ -167,45 +167,42 @@ static const Column kInfoColumns[] = {
 static const Column kSessionIdColumns[] = {{"server", 0}, {"session", 1}, {NULL, 0}};
 static const Column kActionColumns[] = {{"server", 0}, {"target", 1}, {"result", 1}, {NULL, 0}};
 
+/* One row per item of `count` parallel TAB-delimited lists: the server,
+ * then the n-th item of each list. */
+static void AddListRows(Answer* a, const char* server, DWORD count, const char** lists, int listCount)
+{
+    DWORD i;
+    int k;
+    for (i = 0; i < count; ++i) {
+        Row* row = AddRow(a);
+        row->values[0] = Copy(server);
+        for (k = 0; k < listCount; ++k)
+            row->values[k + 1] = NextItem(&lists[k]);
+    }
+}
+
 static LONG RunSessions(const Options* o, const char* server, Answer* a)
 {
     SessionListRecord* r = NULL;
-    const char *ids, *names, *states;
-    DWORD i;
     LONG result = QRVTS_EnumerateSessions(server, o->extended, &r);
-    if (result != QRVTS_OK)
-        return result;
-    ids = r->SessionIds, names = r->SessionNames, states = r->SessionStates;
-    for (i = 0; i < r->Count; ++i) {
-        Row* row = AddRow(a);
-        row->values[0] = Copy(server);
-        row->values[1] = NextItem(&ids);
-        row->values[2] = NextItem(&names);
-        row->values[3] = NextItem(&states);
+    if (result == QRVTS_OK) {
+        const char* lists[3] = {r->SessionIds, r->SessionNames, r->SessionStates};
+        AddListRows(a, server, r->Count, lists, 3);
     }
     QRVTS_FreeBuffer(r);
-    return QRVTS_OK;
+    return result;
 }
 
 static LONG RunProcesses(const Options* o, const char* server, Answer* a)
 {
     ProcessListRecord* r = NULL;
-    const char *pids, *names, *sessions, *sids;
-    DWORD i;
     LONG result = QRVTS_EnumerateProcesses(server, o->sessionGiven ? o->session : 0xFFFFFFFF, o->extended, &r);
-    if (result != QRVTS_OK)
-        return result;
-    pids = r->ProcessIds, names = r->ProcessNames, sessions = r->SessionIds, sids = r->UserSids;
-    for (i = 0; i < r->Count; ++i) {
-        Row* row = AddRow(a);
-        row->values[0] = Copy(server);
-        row->values[1] = NextItem(&pids);
-        row->values[2] = NextItem(&names);
-        row->values[3] = NextItem(&sessions);
-        row->values[4] = NextItem(&sids);
+    if (result == QRVTS_OK) {
+        const char* lists[4] = {r->ProcessIds, r->ProcessNames, r->SessionIds, r->UserSids};
+        AddListRows(a, server, r->Count, lists, 4);
     }
     QRVTS_FreeBuffer(r);
-    return QRVTS_OK;
+    return result;
 }
 
 static LONG RunSession(const Options* o, const char* server, Answer* a)
