@@ -1,4 +1,5 @@
-// Allocation-failure injection for programs linked with -Wl,--wrap=calloc.
+// Allocation-failure injection for programs linked with -Wl,--wrap=calloc;
+// safe to use from several threads at once.
 #pragma once
 
 // The `n`-th calloc from now (1 = the next one) returns null; 0 disarms.

@@ -4,7 +4,6 @@
 // given back. VELQUOR_THREAD_SECONDS runs it longer.
 #include <windows.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <functional>
 #include <string>
@@ -14,72 +13,9 @@
 
 #include "include/velquor.h"
 #include "support/platform.h"
+#include "tests/alloc_fail.h"
 #include "tests/settings.h"
 #include "tests/simlog.h"
-
-// The library's blocks, tracked without allocating: an open-addressed table
-// of live addresses, guarded for many threads. The threads are the system's
-// own, since the C++ runtime's allocate with calloc themselves.
-namespace {
-const size_t kSlots = 1 << 16;
-void* liveBlocks[kSlots];
-std::atomic<long> liveCount{0}, allCallocs{0};
-
-volatile LONG liveGuard;  // a spin lock: usable before any constructor ran
-
-struct Lock {
-    Lock()
-    {
-        while (InterlockedExchange(&liveGuard, 1))
-            Sleep(0);
-    }
-    ~Lock() { InterlockedExchange(&liveGuard, 0); }
-};
-
-size_t SlotOf(void* p) { return (reinterpret_cast<uintptr_t>(p) >> 3) & (kSlots - 1); }
-}  // namespace
-
-extern "C" void* __real_calloc(size_t count, size_t size);
-extern "C" void __real_free(void* p);
-
-extern "C" void* __wrap_calloc(size_t count, size_t size)
-{
-    void* p = __real_calloc(count, size);
-    if (p) {
-        Lock lock;
-        size_t i = SlotOf(p);
-        while (liveBlocks[i])
-            i = (i + 1) & (kSlots - 1);
-        liveBlocks[i] = p;
-        ++liveCount;
-        ++allCallocs;
-    }
-    return p;
-}
-
-extern "C" void __wrap_free(void* p)
-{
-    if (p) {
-        Lock lock;
-        for (size_t i = SlotOf(p); liveBlocks[i]; i = (i + 1) & (kSlots - 1)) {
-            if (liveBlocks[i] == p) {
-                // Close the gap so later probes still find their blocks.
-                liveBlocks[i] = nullptr;
-                for (size_t j = (i + 1) & (kSlots - 1); liveBlocks[j]; j = (j + 1) & (kSlots - 1)) {
-                    void* moved = liveBlocks[j];
-                    liveBlocks[j] = nullptr;
-                    size_t k = SlotOf(moved);
-                    while (liveBlocks[k])
-                        k = (k + 1) & (kSlots - 1);
-                    liveBlocks[k] = moved;
-                }
-                --liveCount;
-                break;
-            }
-        }
-    }
-    __real_free(p);
-}
 
 namespace {
 
@@ -185,7 +121,7 @@ TEST(Threads, EveryAnswerEqualsTheSingleThreadedOne)
     SimCallLog log("Threads");
     xPlatformAttach(&PlatformInfo, GetModuleHandleA(nullptr), DLL_PROCESS_ATTACH);
     ClearLastErrorRecord();
-    const long before = liveCount;  // the runtime's own, made before the first call
+    CountCallocs();  // from here on: the runtime's own blocks are older
     std::vector<std::string> expected;
     for (const auto& operation : kOperations)
         expected.push_back(operation());
@@ -193,7 +129,7 @@ TEST(Threads, EveryAnswerEqualsTheSingleThreadedOne)
     QRVTS_GetBindingMessage(binding, sizeof binding);
     ASSERT_EQ(expected[0].compare(0, 4, "0|3|"), 0) << "the simulator serves the scenario: " << expected[0] << " "
                                                     << binding;
-    EXPECT_EQ(liveCount, before);
+    EXPECT_EQ(OutstandingCallocs(), 0);
 
     // Each thread runs every operation at least once, each from its own
     // starting point, and goes on until the time is up.
@@ -226,8 +162,8 @@ TEST(Threads, EveryAnswerEqualsTheSingleThreadedOne)
         EXPECT_EQ(runs[t].wrong, 0) << "of " << runs[t].calls << " answers on thread " << t;
         EXPECT_GE(runs[t].calls, long(kOperations.size()));
     }
-    EXPECT_GT(allCallocs, 8 * long(kOperations.size())) << "the library's blocks are counted";
-    EXPECT_EQ(liveCount, before) << "blocks the library allocated and did not free";
+    EXPECT_GT(CallocsSoFar(), 8 * int(kOperations.size())) << "the library's blocks are counted";
+    EXPECT_EQ(OutstandingCallocs(), 0) << "blocks the library allocated and did not free";
     EXPECT_EQ(log.OpenHandles(), 0);
     EXPECT_EQ(log.OpenBuffers(), 0);
     const std::string record = LastErrorRecord();
