@@ -1,0 +1,26 @@
+# Reads the DLL's export list and writes what the build makes of it, in one
+# place: run by the build whenever the list changes.
+#   cmake -DLIST=resources/velquor.def -DOUT=folder -P cmake/exports.cmake
+# exports.txt   the decorated names the DLL must export, one a line
+# mingw.def     for the mingw import library: the plain stdcall name of
+#               each function imports its decorated export
+# msvc.def      for the MSVC import library (llvm-dlltool): an import of the
+#               decorated name (the tool takes one leading underscore off
+#               the name it imports), and the plain stdcall name as its alias
+file(STRINGS ${LIST} lines REGEX "^_[A-Za-z0-9_]+@[0-9]+ = ")
+set(names "")
+set(mingw "LIBRARY velquor.dll\nEXPORTS\n")
+set(msvc "${mingw}")
+foreach(line ${lines})
+  string(REGEX REPLACE " = .*$" "" decorated "${line}")
+  string(SUBSTRING "${decorated}" 1 -1 plain)
+  string(APPEND names "${decorated}\n")
+  string(APPEND mingw "${plain} == ${decorated}\n")
+  string(APPEND msvc "${decorated}\n${plain} == ${decorated}\n")
+endforeach()
+foreach(file names:exports.txt mingw:mingw.def msvc:msvc.def)
+  string(REPLACE ":" ";" pair ${file})
+  list(GET pair 0 content)
+  list(GET pair 1 name)
+  file(WRITE ${OUT}/${name} "${${content}}")
+endforeach()

@@ -1,0 +1,56 @@
+# What a user of Velquor gets: the install rules, the CMake package that
+# find_package(Velquor) reads, and the ZIP that CPack makes of them.
+# bin/      velquor.dll stripped, its debug information in velquor.dll.debug
+#           (which the DLL names, so a debugger finds it), its link map,
+#           velquor.exe stripped
+# include/  velquor.h and velquor_errors.h
+# lib/      the import libraries for mingw and MSVC, lib/cmake/Velquor/
+# ./        the sample language file, the reference, README.txt and
+#           SHA256SUMS, the checksums of every other file
+include(CMakePackageConfigHelpers)
+set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME velquor)
+set(PACKAGE_CMAKE_DIR lib/cmake/Velquor)
+
+install(TARGETS velquor EXPORT VelquorTargets RUNTIME DESTINATION bin ARCHIVE DESTINATION lib)
+install(TARGETS velquor_cli RUNTIME DESTINATION bin)
+install(FILES ${CMAKE_BINARY_DIR}/velquor.map DESTINATION bin)
+install(FILES include/velquor.h include/velquor_errors.h DESTINATION include)
+install(FILES ${VELQUOR_MSVC_LIB} DESTINATION lib)
+install(EXPORT VelquorTargets NAMESPACE Velquor:: DESTINATION ${PACKAGE_CMAKE_DIR})
+configure_package_config_file(cmake/VelquorConfig.cmake.in ${CMAKE_BINARY_DIR}/cmake/VelquorConfig.cmake
+  INSTALL_DESTINATION ${PACKAGE_CMAKE_DIR})
+write_basic_package_version_file(${CMAKE_BINARY_DIR}/cmake/VelquorConfigVersion.cmake
+  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_BINARY_DIR}/cmake/VelquorConfig.cmake ${CMAKE_BINARY_DIR}/cmake/VelquorConfigVersion.cmake
+  DESTINATION ${PACKAGE_CMAKE_DIR})
+configure_file(docs/README.txt.in ${CMAKE_BINARY_DIR}/README.txt @ONLY)
+install(FILES examples/QRVELANG.deu docs/reference.md ${CMAKE_BINARY_DIR}/README.txt DESTINATION .)
+
+# Run after the files above are in place: the DLL's symbols move to a file
+# of their own, both programs are stripped, and the checksums are written.
+install(CODE "
+  set(root \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}\")
+  set(objcopy \"${CMAKE_OBJCOPY}\")
+  execute_process(COMMAND \${objcopy} --only-keep-debug bin/velquor.dll bin/velquor.dll.debug
+                  WORKING_DIRECTORY \${root} COMMAND_ERROR_IS_FATAL ANY)
+  execute_process(COMMAND \${objcopy} --strip-all --add-gnu-debuglink=velquor.dll.debug velquor.dll
+                  WORKING_DIRECTORY \${root}/bin COMMAND_ERROR_IS_FATAL ANY)
+  execute_process(COMMAND \${objcopy} --strip-all bin/velquor.exe WORKING_DIRECTORY \${root} COMMAND_ERROR_IS_FATAL ANY)
+  file(GLOB_RECURSE files RELATIVE \${root} \${root}/*)
+  list(REMOVE_ITEM files SHA256SUMS)
+  list(SORT files)
+  set(sums \"\")
+  foreach(f \${files})
+    file(SHA256 \${root}/\${f} sum)
+    string(APPEND sums \"\${sum}  \${f}\\n\")
+  endforeach()
+  file(WRITE \${root}/SHA256SUMS \"\${sums}\")
+")
+
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME velquor)
+set(CPACK_PACKAGE_VENDOR Velquor)
+set(CPACK_PACKAGE_FILE_NAME velquor-${PROJECT_VERSION})
+set(CPACK_PACKAGE_CHECKSUM SHA256)
+set(CPACK_OUTPUT_FILE_PREFIX ${CMAKE_SOURCE_DIR}/dist)
+include(CPack)
