@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "support/format.h"
+#include "tests/loops.h"
 
 namespace {
 
@@ -269,14 +270,12 @@ int Written(const std::string& format, Args& args)
     return n;
 }
 
-// VELQUOR_DIFF_ITERATIONS sets the count; VELQUOR_DIFF_ITERATIONS_SCALE
-// divides the normal one (for runs under heap validation).
+// VELQUOR_DIFF_ITERATIONS sets the count.
 int Iterations(int normal)
 {
     if (const char* v = getenv("VELQUOR_DIFF_ITERATIONS"))
         return atoi(v);
-    const char* scale = getenv("VELQUOR_DIFF_ITERATIONS_SCALE");
-    return scale && atoi(scale) > 0 ? normal / atoi(scale) : normal;
+    return LoopLength(normal);
 }
 
 void RunGenerated(unsigned seed, int iterations, bool mappableOnly)

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "include/velquor.h"
+#include "tests/loops.h"
 #include "tests/real_dll.h"
 
 namespace {
@@ -201,7 +202,7 @@ TEST_F(Lists, SidTextAgreesWithThePlatform)
     ASSERT_EQ(sidText(big.data(), text, sizeof text), TRUE);
     EXPECT_STREQ(text, "S-1-2147483649-7");
     std::mt19937 rng(7);
-    for (int i = 0; i < 5000; ++i) {
+    for (int i = 0, n = LoopLength(5000); i < n; ++i) {
         BYTE authority[6] = {0, 0, BYTE(rng() & 0x7F), BYTE(rng()), BYTE(rng()), BYTE(rng())};
         std::vector<DWORD> subs(rng() % 16);
         for (DWORD& s : subs)
