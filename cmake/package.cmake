@@ -8,6 +8,9 @@
 # ./        the sample language file, the reference, README.txt and
 #           SHA256SUMS, the checksums of every other file
 include(CMakePackageConfigHelpers)
+# Installing and packing take what is built and build nothing: the build
+# itself installs and packs for the package test.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)
 set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME velquor)
 set(PACKAGE_CMAKE_DIR lib/cmake/Velquor)
 
