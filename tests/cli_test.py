@@ -12,6 +12,7 @@ import json
 import os
 import subprocess
 import sys
+from concurrent.futures import ThreadPoolExecutor
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.abspath(sys.argv[1])
@@ -30,6 +31,12 @@ def run(program, args, scenario="cli.ini"):
 
 def velquor(*args, scenario="cli.ini"):
     return run("velquor.exe", list(args), scenario)
+
+
+def velquor_all(argument_lists):
+    """velquor() for many argument lists at once (each a program of its own), in their order."""
+    with ThreadPoolExecutor(os.cpu_count() or 2) as pool:
+        return list(pool.map(lambda args: velquor(*args), argument_lists))
 
 
 def check(condition, what):
@@ -107,29 +114,29 @@ commands = [["sessions"], ["sessions", "--extended"], ["processes", "--session",
             ["kill", "1300", "--exit-code", "4"], ["msg", "2", "Title", "Text, with a comma", "--style", "64",
                                                    "--timeout", "30", "--wait"],
             ["wait", "32"], ["shutdown", "1"]]
-for command in commands:
-    server = [] if command[0] in ("console", "whoami") else ["--server", "alpha"]
-    for form in ("table", "csv", "json"):
-        status, out, err = velquor(*(command + server + ["--format", form]))
-        text = out.decode("cp1252" if form == "table" else "utf-8")  # the table keeps the ANSI code page
-        check(status == 0, "%s as %s: exit %d %s" % (command, form, status, err))
-        if form == "json":
-            parsed = json.loads(text)
-            check(isinstance(parsed, list) and len(parsed) >= 1 and all("server" in p for p in parsed),
-                  "%s json: %s" % (command, text))
-        elif form == "csv":
-            parsed = list(csv.reader(io.StringIO(text, newline="")))
-            check(len(parsed) >= 2 and parsed[0][0] == "server" and parsed[0][-3:] == ["error", "message", "code"],
-                  "%s csv: %s" % (command, text))
-        else:
-            check(text.split("\r\n")[0].split()[0] == "server", "%s table: %s" % (command, text))
+runs = [(command, form) for command in commands for form in ("table", "csv", "json")]
+results = velquor_all([command + ([] if command[0] in ("console", "whoami") else ["--server", "alpha"]) +
+                       ["--format", form] for command, form in runs])
+for (command, form), (status, out, err) in zip(runs, results):
+    text = out.decode("cp1252" if form == "table" else "utf-8")  # the table keeps the ANSI code page
+    check(status == 0, "%s as %s: exit %d %s" % (command, form, status, err))
+    if form == "json":
+        parsed = json.loads(text)
+        check(isinstance(parsed, list) and len(parsed) >= 1 and all("server" in p for p in parsed),
+              "%s json: %s" % (command, text))
+    elif form == "csv":
+        parsed = list(csv.reader(io.StringIO(text, newline="")))
+        check(len(parsed) >= 2 and parsed[0][0] == "server" and parsed[0][-3:] == ["error", "message", "code"],
+              "%s csv: %s" % (command, text))
+    else:
+        check(text.split("\r\n")[0].split()[0] == "server", "%s table: %s" % (command, text))
 status, rows = json_rows("msg", "2", "T", "M", "--server", "alpha", "--wait")
 check(rows[0]["result"] == 6, "msg answers the response")
 
 # A farm: two servers answer, one refuses, one cannot be opened.
-for form in ("json", "csv", "table"):
-    status, out, _ = velquor("sessions", "--server", "alpha,broken", "--server", "nowhere", "--server", "beta",
-                             "--parallel", "3", "--format", form)
+forms = ("json", "csv", "table")
+farm = ["sessions", "--server", "alpha,broken", "--server", "nowhere", "--server", "beta", "--parallel", "3"]
+for form, (status, out, _) in zip(forms, velquor_all([farm + ["--format", form] for form in forms])):
     text = out.decode("cp1252" if form == "table" else "utf-8")
     check(status == 3, "farm exit status %d" % status)
     if form == "json":
@@ -152,9 +159,9 @@ status, out, _ = velquor("sessions", "--server", "nowhere", "--format", "json")
 check(status == 103 and json.loads(out)[0]["error"] == 103, "single failure status %d" % status)
 
 # Usage errors: a status of their own and a usage line.
-for args in (["frobnicate"], ["sessions", "--format", "xml"], ["kill"], ["kill", "x"], ["msg", "2", "t"],
-             ["sessions", "--parallel", "0"], ["sessions", "--bogus"], ["disconnect", "1", "2"], []):
-    status, out, err = velquor(*args)
+usage = (["frobnicate"], ["sessions", "--format", "xml"], ["kill"], ["kill", "x"], ["msg", "2", "t"],
+         ["sessions", "--parallel", "0"], ["sessions", "--bogus"], ["disconnect", "1", "2"], [])
+for args, (status, out, err) in zip(usage, velquor_all(usage)):
     check(status == 2 and "usage: velquor" in err, "usage error for %s: %d %s" % (args, status, err))
 status, out, _ = velquor("--version")
 check(out.decode().strip() == "velquor " + sys.argv[2], "version: %s" % out)
