@@ -5,6 +5,8 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 WINE_SIDE = tools/wine-side
+# $(call on_wine_side,COMMAND): the prefix, then COMMAND, in one go on Wine's side.
+on_wine_side = $(WINE_SIDE) sh -c 'cmake --build $(BUILD) --target wineprefix && $(1)'
 
 .PHONY: test demo dist bench build bootstrap configure clean
 
@@ -21,14 +23,14 @@ build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
-	$(WINE_SIDE) sh -c 'cmake --build $(BUILD) --target wineprefix && cd $(BUILD) && ctest -j $(JOBS) --output-on-failure'
+	$(call on_wine_side,cd $(BUILD) && ctest -j $(JOBS) --output-on-failure)
 
 demo: build
-	$(WINE_SIDE) sh -c 'cmake --build $(BUILD) --target wineprefix && tools/demo $(BUILD)'
+	$(call on_wine_side,tools/demo $(BUILD))
 
 # Both benchmarks, and the picture of the enumerations' cost.
 bench: build
-	$(WINE_SIDE) sh -c 'cmake --build $(BUILD) --target wineprefix && tools/bench $(BUILD)'
+	$(call on_wine_side,tools/bench $(BUILD))
 
 dist: build
 	cmake --build $(BUILD) --target package
