@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <cstdint>
-#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -226,19 +225,30 @@ void SimLog(const char* format, ...)
     const char* path = getenv("VELQUOR_SIM_LOG");
     if (!path)
         return;
-    // The runtime's append mode seeks to the end and then writes: callers on
-    // several threads take turns, so no line overwrites another.
-    static std::mutex turns;
-    std::lock_guard<std::mutex> turn(turns);
-    FILE* f = fopen(path, "a");
-    if (!f)
-        return;
-    va_list args;
+    // Both simulated libraries write here, each from several threads, and
+    // each line goes to the end of the file: the writers take turns through
+    // a mutex of the process that both libraries open by its name, so that
+    // no two write at the same end and no line is lost.
+    va_list args, again;
     va_start(args, format);
-    vfprintf(f, format, args);
+    va_copy(again, args);
+    const int n = vsnprintf(nullptr, 0, format, args);
+    std::string line(size_t(n > 0 ? n : 0) + 1, '\0');
+    vsnprintf(&line[0], line.size(), format, again);
+    va_end(again);
     va_end(args);
-    fputc('\n', f);
-    fclose(f);
+    line.back() = '\n';
+    const std::string name = "velquor-simulator-log-" + std::to_string(GetCurrentProcessId());
+    HANDLE turns = CreateMutexA(nullptr, FALSE, name.c_str());
+    if (!turns)
+        return;
+    WaitForSingleObject(turns, INFINITE);
+    if (FILE* f = fopen(path, "a")) {
+        fwrite(line.data(), 1, line.size(), f);
+        fclose(f);
+    }
+    ReleaseMutex(turns);
+    CloseHandle(turns);
 }
 
 std::string SimServerName(HANDLE handle)
@@ -272,4 +282,31 @@ const SimSession* SimFindSession(DWORD id)
         if (s.id == id)
             return &s;
     return nullptr;
+}
+
+void SimHideEntryPoints(HMODULE module, const char* variable)
+{
+    const char* list = getenv(variable);
+    if (!list || !*list)
+        return;
+    const std::string names = std::string(",") + list + ",";
+    BYTE* base = reinterpret_cast<BYTE*>(module);
+    const IMAGE_NT_HEADERS* nt =
+        reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& entry = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+    const IMAGE_EXPORT_DIRECTORY* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + entry.VirtualAddress);
+    DWORD* functions = reinterpret_cast<DWORD*>(base + exports->AddressOfFunctions);
+    const DWORD* nameAt = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
+    const WORD* ordinals = reinterpret_cast<const WORD*>(base + exports->AddressOfNameOrdinals);
+    for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
+        const std::string name = reinterpret_cast<const char*>(base + nameAt[i]);
+        if (names.find("," + name + ",") == std::string::npos)
+            continue;
+        DWORD* slot = &functions[ordinals[i]];
+        DWORD protection = 0;
+        if (VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &protection)) {
+            *slot = 0;  // an export without an address is not found
+            VirtualProtect(slot, sizeof *slot, protection, &protection);
+        }
+    }
 }

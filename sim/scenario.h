@@ -61,3 +61,8 @@ std::string SimServerName(HANDLE handle);
 bool SimEmptyServer(HANDLE handle);
 
 const SimSession* SimFindSession(DWORD id);
+
+// Takes the entry points named in the environment variable `variable`
+// (separated by commas) out of the export table of `module`, as the
+// library of an older platform lacks them.
+void SimHideEntryPoints(HMODULE module, const char* variable);

@@ -140,26 +140,33 @@ BOOL EnumerateSessions(HANDLE server, Record** out, DWORD* count, size_t nameAt)
     return TRUE;
 }
 
-BYTE* QueryBuffer(const SimSession& s, int infoClass)
+// The buffer the platform hands back for one class, and its size as the
+// platform reports it: the value's own size, or a text with its terminator.
+BYTE* QueryBuffer(const SimSession& s, int infoClass, DWORD* bytes)
 {
     BlockBuilder block(0);
+    auto add = [&](const void* value, size_t size) {
+        block.AddBytes(value, size);
+        *bytes = DWORD(size);
+    };
+    const WORD product = WORD(s.product), protocol = WORD(s.protocol);
+    TsClientAddress address = {};
+    address.AddressFamily = s.family;
+    memcpy(address.Address, s.address, sizeof address.Address);
     switch (infoClass) {
-    case 8: block.AddBytes(&s.state, 4); break;
-    case 9: block.AddBytes(&s.build, 4); break;
-    case 12: { WORD w = WORD(s.product); block.AddBytes(&w, 2); break; }
-    case 13: block.AddBytes(&s.hardware, 4); break;
-    case 14: {
-        TsClientAddress a = {};
-        a.AddressFamily = s.family;
-        memcpy(a.Address, s.address, sizeof a.Address);
-        block.AddBytes(&a, sizeof a);
-        break;
-    }
-    case 15: block.AddBytes(s.display, 12); break;
-    case 16: { WORD w = WORD(s.protocol); block.AddBytes(&w, 2); break; }
+    case 8: add(&s.state, 4); break;
+    case 9: add(&s.build, 4); break;
+    case 12: add(&product, 2); break;
+    case 13: add(&s.hardware, 4); break;
+    case 14: add(&address, sizeof address); break;
+    case 15: add(s.display, 12); break;
+    case 16: add(&protocol, 2); break;
     default: {
         auto text = s.texts.find(infoClass);
-        block.AddText(text != s.texts.end() ? text->second : (infoClass == 6 ? s.name : std::string()));
+        const std::string& value =
+            text != s.texts.end() ? text->second : (infoClass == 6 ? s.name : std::string());
+        block.AddText(value);
+        *bytes = DWORD(value.size() + 1);
     }
     }
     return block.Finish({});
@@ -265,8 +272,7 @@ BOOL WINAPI WTSQuerySessionInformationA(HANDLE h, DWORD session, int infoClass, 
         SetLastError(kSessionNotFound);
         return FALSE;
     }
-    *buffer = reinterpret_cast<LPSTR>(QueryBuffer(*s, infoClass));
-    *bytes = 1;
+    *buffer = reinterpret_cast<LPSTR>(QueryBuffer(*s, infoClass, bytes));
     return TRUE;
 }
 
@@ -283,6 +289,16 @@ BOOL WINAPI WTSShutdownSystem(HANDLE h, DWORD flags)
 {
     SimLog("WTSShutdownSystem handle=%p flags=%lu", h, flags);
     return !SimFails("WTSShutdownSystem");
+}
+
+// The library of an older platform lacks entry points: those named in
+// VELQUOR_SIM_MISSING (separated by commas) are taken out of this library's
+// export table as it is loaded, so that looking them up finds nothing.
+BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID)
+{
+    if (reason == DLL_PROCESS_ATTACH)
+        SimHideEntryPoints(self, "VELQUOR_SIM_MISSING");
+    return TRUE;
 }
 
 // Only the simulator has this: tells it apart from the platform's library.
