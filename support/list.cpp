@@ -9,13 +9,23 @@ namespace {
 
 const size_t kFirstCapacity = 64;
 
-bool Reserve(ListText* list, size_t needed)
+const size_t kLargest = size_t(-1);
+
+// Makes room for `more` characters after the text and its terminator. The
+// capacity doubles while doubling fits; a size past what an allocation can
+// hold fails like a failed allocation: the list is released.
+bool Grow(ListText* list, size_t more)
 {
+    if (more > kLargest - 1 - list->length) {
+        xListRelease(list);
+        return false;
+    }
+    const size_t needed = list->length + more + 1;
     if (list->text && needed <= list->capacity)
         return true;
     size_t capacity = list->capacity ? list->capacity : kFirstCapacity;
     while (capacity < needed)
-        capacity *= 2;
+        capacity = capacity > kLargest / 2 ? needed : capacity * 2;
     char* grown = static_cast<char*>(calloc(capacity, 1));
     if (!grown) {
         xListRelease(list);
@@ -33,7 +43,7 @@ bool Reserve(ListText* list, size_t needed)
 
 bool xListReserve(ListText* list, size_t characters)
 {
-    return Reserve(list, list->length + characters + 1);
+    return Grow(list, characters);
 }
 
 char* xWriteDecimal(char* at, unsigned long value)
@@ -52,7 +62,7 @@ char* xWriteDecimal(char* at, unsigned long value)
 
 bool xListAppendNumber(ListText* list, unsigned long value)
 {
-    if (!Reserve(list, list->length + 12))
+    if (!Grow(list, 11))  // ten digits and the delimiter
         return false;
     char* end = xWriteDecimal(list->text + list->length, value);
     *end++ = kListDelimiter;
@@ -64,7 +74,7 @@ bool xListAppendNumber(ListText* list, unsigned long value)
 bool xListAppendText(ListText* list, const char* text)
 {
     const size_t n = text ? strlen(text) : 0;
-    if (!Reserve(list, list->length + n + 2))
+    if (!Grow(list, n + 1))
         return false;
     memcpy(list->text + list->length, text ? text : "", n);
     list->length += n;
@@ -76,7 +86,7 @@ bool xListAppendText(ListText* list, const char* text)
 bool xListFinish(ListText* list)
 {
     if (!list->text)
-        return Reserve(list, 1);
+        return Grow(list, 0);
     // A delimiter in final position is the last character: no code page has
     // a trail byte below 0x40. Anything else is found by walking the text.
     char* last = list->length && list->text[list->length - 1] == kListDelimiter ? list->text + list->length - 1
