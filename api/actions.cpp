@@ -12,20 +12,23 @@ namespace {
 
 const size_t kServerNameLimit = 255;
 
-// A single call of `entry` on the server, once it is bound: its refusal is
-// recorded under `place`.
+// A single call of the entry point `member` of the binding on the server,
+// once it is bound: its refusal is recorded under `place`.
 template <class Fn, class Action>
-LONG OnServer(LPCSTR server, const Fn& entry, LONG failure, const char* place, Action action)
+LONG OnServer(ExportCall& call, LPCSTR server, Fn BoundEntryPoints::*member, LONG failure, const char* place,
+              Action action)
 {
-    if (!xServiceAvailable(entry))
+    const Fn entry = call.Bound().Entry.*member;
+    if (!xServes(call.Bound(), entry))
         return QRVTS_NOT_AVAILABLE;
-    return xOnServer(server, [&](HANDLE h) { return action(h) ? xSucceeded() : xRefused(place, failure); });
+    return xOnServer(server, [&](HANDLE h) { return action(entry, h) ? xSucceeded() : xRefused(place, failure); });
 }
 
 }  // namespace
 
 extern "C" LONG QRVTS_CALL QRVTS_OpenServer(LPCSTR serverName, HANDLE* handle)
 {
+    ExportCall call;
     if (!handle)
         return QRVTS_INVALID_PARAMETER;
     if (!serverName || !*serverName) {
@@ -34,9 +37,10 @@ extern "C" LONG QRVTS_CALL QRVTS_OpenServer(LPCSTR serverName, HANDLE* handle)
     }
     if (strlen(serverName) > kServerNameLimit)
         return QRVTS_BUFFER_TOO_SMALL;
-    if (!xServiceAvailable(Bound.WTSOpenServerA))
+    const BindingTable& bound = call.Bound();
+    if (!xServes(bound, bound.Entry.WTSOpenServerA))
         return QRVTS_NOT_AVAILABLE;
-    WTSOpenServerAFn open = Bound.WTSOpenServerExA ? Bound.WTSOpenServerExA : Bound.WTSOpenServerA;
+    WTSOpenServerAFn open = bound.Entry.WTSOpenServerExA ? bound.Entry.WTSOpenServerExA : bound.Entry.WTSOpenServerA;
     char copy[kServerNameLimit + 1];
     strcpy(copy, serverName);
     *handle = open(copy);
@@ -49,8 +53,11 @@ extern "C" LONG QRVTS_CALL QRVTS_OpenServer(LPCSTR serverName, HANDLE* handle)
 
 extern "C" LONG QRVTS_CALL QRVTS_CloseServer(HANDLE handle)
 {
-    if (handle && Bound.WTSCloseServer)
-        Bound.WTSCloseServer(handle);
+    ExportCall call;
+    // A handle can only come from a binding: closing one binds nothing.
+    const BindingTable& bound = call.Current();
+    if (handle && bound.Entry.WTSCloseServer)
+        bound.Entry.WTSCloseServer(handle);
     return 0;
 }
 
@@ -58,12 +65,13 @@ extern "C" void QRVTS_CALL QRVTS_FreeBuffer(void* buffer) { free(buffer); }
 
 extern "C" LONG QRVTS_CALL QRVTS_ProcessIdToSessionId(DWORD processId, DWORD* sessionId)
 {
-    xEnsureBound();
-    if (!Bound.ProcessIdToSessionId)
+    ExportCall call;
+    const ProcessIdToSessionIdFn toSession = call.Bound().Entry.ProcessIdToSessionId;
+    if (!toSession)
         return QRVTS_NOT_AVAILABLE;
     if (!sessionId)
         return QRVTS_INVALID_PARAMETER;
-    if (!Bound.ProcessIdToSessionId(processId, sessionId)) {
+    if (!toSession(processId, sessionId)) {
         xRecordLastError(GetLastError(), "ProcessIdToSessionIdX() : QRVTS_ProcessIdtoSessionId()");
         return QRVTS_SESSION_ID_FAILED;
     }
@@ -72,50 +80,56 @@ extern "C" LONG QRVTS_CALL QRVTS_ProcessIdToSessionId(DWORD processId, DWORD* se
 
 extern "C" LONG QRVTS_CALL QRVTS_DisconnectSession(LPCSTR serverName, DWORD sessionId, BOOL wait)
 {
-    return OnServer(serverName, Bound.WTSDisconnectSession, QRVTS_DISCONNECT_FAILED,
+    ExportCall call;
+    return OnServer(call, serverName, &BoundEntryPoints::WTSDisconnectSession, QRVTS_DISCONNECT_FAILED,
                     "WTSDisconnectSessionX() : QRVTS_DisconnectSession()",
-                    [&](HANDLE h) { return Bound.WTSDisconnectSession(h, sessionId, wait); });
+                    [&](auto entry, HANDLE h) { return entry(h, sessionId, wait); });
 }
 
 extern "C" LONG QRVTS_CALL QRVTS_LogoffSession(LPCSTR serverName, DWORD sessionId, BOOL wait)
 {
-    return OnServer(serverName, Bound.WTSLogoffSession, QRVTS_LOGOFF_FAILED,
+    ExportCall call;
+    return OnServer(call, serverName, &BoundEntryPoints::WTSLogoffSession, QRVTS_LOGOFF_FAILED,
                     "WTSLogoffSessionX() : QRVTS_LogoffSession()",
-                    [&](HANDLE h) { return Bound.WTSLogoffSession(h, sessionId, wait); });
+                    [&](auto entry, HANDLE h) { return entry(h, sessionId, wait); });
 }
 
 extern "C" LONG QRVTS_CALL QRVTS_TerminateProcess(LPCSTR serverName, DWORD processId, DWORD exitCode)
 {
-    return OnServer(serverName, Bound.WTSTerminateProcess, QRVTS_TERMINATE_FAILED,
+    ExportCall call;
+    return OnServer(call, serverName, &BoundEntryPoints::WTSTerminateProcess, QRVTS_TERMINATE_FAILED,
                     "WTSTerminateProcessX() : QRVTS_TerminateProcess()",
-                    [&](HANDLE h) { return Bound.WTSTerminateProcess(h, processId, exitCode); });
+                    [&](auto entry, HANDLE h) { return entry(h, processId, exitCode); });
 }
 
 extern "C" LONG QRVTS_CALL QRVTS_WaitSystemEvent(LPCSTR serverName, DWORD eventMask, DWORD* eventFlags)
 {
+    ExportCall call;
     if (!eventFlags)
         return QRVTS_INVALID_PARAMETER;
-    return OnServer(serverName, Bound.WTSWaitSystemEvent, QRVTS_WAIT_FAILED,
+    return OnServer(call, serverName, &BoundEntryPoints::WTSWaitSystemEvent, QRVTS_WAIT_FAILED,
                     "WTSWaitSystemEventX() : QRVTS_WaitSystemEvent()",
-                    [&](HANDLE h) { return Bound.WTSWaitSystemEvent(h, eventMask, eventFlags); });
+                    [&](auto entry, HANDLE h) { return entry(h, eventMask, eventFlags); });
 }
 
 extern "C" LONG QRVTS_CALL QRVTS_ShutdownSystem(LPCSTR serverName, DWORD flags)
 {
+    ExportCall call;
     if (flags == 0)
         return QRVTS_INVALID_PARAMETER;
-    return OnServer(serverName, Bound.WTSShutdownSystem, QRVTS_SHUTDOWN_FAILED,
+    return OnServer(call, serverName, &BoundEntryPoints::WTSShutdownSystem, QRVTS_SHUTDOWN_FAILED,
                     "WTSShutdownSystemX() : QRVTS_ShutdownSystem()",
-                    [&](HANDLE h) { return Bound.WTSShutdownSystem(h, flags); });
+                    [&](auto entry, HANDLE h) { return entry(h, flags); });
 }
 
 extern "C" LONG QRVTS_CALL QRVTS_GetActiveConsoleSessionId(DWORD* sessionId)
 {
+    ExportCall call;
     if (!sessionId)
         return QRVTS_INVALID_PARAMETER;
-    xEnsureBound();
     // A system without the service has its console in session 0.
-    *sessionId = Bound.WTSGetActiveConsoleSessionId ? Bound.WTSGetActiveConsoleSessionId() : 0;
+    const WTSGetActiveConsoleSessionIdFn console = call.Bound().Entry.WTSGetActiveConsoleSessionId;
+    *sessionId = console ? console() : 0;
     return QRVTS_OK;
 }
 
@@ -139,9 +153,11 @@ struct MessageCopies {
 extern "C" LONG QRVTS_CALL QRVTS_SendMessage(LPCSTR serverName, DWORD sessionId, LPCSTR title, LPCSTR message,
                                              DWORD style, DWORD timeout, BOOL wait, DWORD* response)
 {
+    ExportCall call;
     if (!response)
         return QRVTS_INVALID_PARAMETER;
-    if (!xServiceAvailable(Bound.WTSSendMessageA))
+    const WTSSendMessageAFn send = call.Bound().Entry.WTSSendMessageA;
+    if (!xServes(call.Bound(), send))
         return QRVTS_NOT_AVAILABLE;
     return xOnServer(serverName, [&](HANDLE handle) {
         MessageCopies copies;
@@ -151,7 +167,7 @@ extern "C" LONG QRVTS_CALL QRVTS_SendMessage(LPCSTR serverName, DWORD sessionId,
         if (!copies.title || !copies.message)
             return xNoMemory(kCopyFailed);
         const DWORD titleLength = DWORD(lstrlenA(copies.title)), messageLength = DWORD(lstrlenA(copies.message));
-        if (!Bound.WTSSendMessageA(handle, sessionId, copies.title, titleLength, copies.message, messageLength,
+        if (!send(handle, sessionId, copies.title, titleLength, copies.message, messageLength,
                                    style, timeout, response, wait))
             return xRefused(kSendFailed, QRVTS_SEND_MESSAGE_FAILED);
         return xSucceeded();

@@ -1,9 +1,13 @@
-// The terminal-services entry points as the exports call them: the table the
-// run-time binding fills, its flags, and the binding on first use.
+// The terminal-services entry points as the exports call them: tables that
+// the run-time binding fills, each published once complete and never
+// changed after, and the holds that keep a table alive during a call.
 #pragma once
 #include <windows.h>
 
+#include <cstddef>
+
 #include "api/tsplatform.h"
+#include "support/errors.h"
 
 // Every bound entry point; null when not found.
 struct BoundEntryPoints {
@@ -24,50 +28,93 @@ struct BoundEntryPoints {
     WTSWaitSystemEventFn WTSWaitSystemEvent;
     WTSShutdownSystemFn WTSShutdownSystem;
     WTSGetActiveConsoleSessionIdFn WTSGetActiveConsoleSessionId;
-    GetTempPathAFn GetTempPathA;
     ProcessIdToSessionIdFn ProcessIdToSessionId;
     WinStationQueryInformationWFn WinStationQueryInformationW;
 };
-extern BoundEntryPoints Bound;
 
-// 1 once every required entry point of the terminal-services library was found.
-extern DWORD ServicesBound;
-// The answer of the presence test, taken when binding.
-extern DWORD ProductPresent;
+// The libraries a table holds one reference on each, in the order they are
+// released.
+struct LoadedLibraries {
+    HMODULE Kernel32, Wtsapi32, Winsta;
+};
 
-// 1 once the binding sequence has run in this process, whatever its outcome.
-// A program that fills `Bound` itself sets it, so that nothing is bound over
-// its entry points.
-extern volatile LONG BindingRan;
-
-// What the latest binding sequence reported: the empty text, or the message
-// naming the library or entry point that is missing.
 const int kBindingMessageSize = 257;
-extern char BindingMessage[kBindingMessageSize];
 
-// The binding sequence itself, supplied by the run-time binding: fills
-// `Bound` and the flags, writes its failure into `message` and returns -1,
-// else the number of script functions.
-int xRunBindingSequence(char* message);
+// What one run of the binding sequence found.
+struct BindingTable {
+    BoundEntryPoints Entry;
+    LoadedLibraries Libraries;
+    // 1 once every required entry point of the terminal-services library was found.
+    DWORD ServicesBound;
+    // The answer of the presence test, taken when binding.
+    DWORD ProductPresent;
+    // 1 when the add-on's library of that name is present.
+    DWORD WfapiLoaded, ApsdkLoaded, SmcapiLoaded;
+    // 1 when every entry point an export needs was found: the sequence got
+    // past the kernel's entry points with the terminal services bound.
+    DWORD ExportsBound;
+    // The sequence's result (the number of script functions, or -1) and its
+    // message: the empty text, or the one naming what is missing.
+    int Result;
+    char Message[kBindingMessageSize];
+};
 
-// Runs the binding sequence, one caller at a time: always when `always` is
-// set, else only when it has not run yet. Returns its result (that of the
-// earlier run when it did not run again).
-int xBind(bool always);
+// The binding sequence, supplied by the run-time binding: fills `table`
+// (zeroed by the caller), which then holds a reference on every library it
+// names; on failure writes the message and returns -1, else the number of
+// script functions.
+int xRunBindingSequence(BindingTable* table);
 
-// Binds on first use: the exports call it before they look at `Bound`.
-inline void xEnsureBound()
-{
-    if (!BindingRan)
-        xBind(false);
-}
+// Gives back the library references of a table, supplied by the run-time binding.
+void xReleaseLibraries(const LoadedLibraries& libraries);
 
-// True when the terminal-services library is bound (binding it first when
-// needed) and `entry`, one of its entry points in `Bound`, was found. The
-// entry is taken by reference: it is read only after the binding.
+// The interpreter's initialisation: runs the whole sequence again. Callers
+// holding the current table keep it; the new one replaces it unless it
+// found the same, or failed where the current one had succeeded. On failure
+// copies the message into `message` (when not null). Returns the sequence's result.
+int xInitialiseBinding(char* message);
+
+// The interpreter's termination: nothing stays bound. The libraries go back
+// once no call holds the table; the next export that needs the platform
+// binds again.
+void xTerminateBinding();
+
+// Puts `table` (copied; it holds no library) in place of any binding, for a
+// program that supplies the entry points itself.
+void xInstallBinding(const BindingTable& table);
+
+// At unload, when no caller is left: gives back every table and library.
+void xReleaseAllBindings();
+
+// A hold on the binding for one call: while it lasts, the table it returns
+// is neither changed nor released.
+class BindingLease {
+public:
+    BindingLease();
+    ~BindingLease();
+    BindingLease(const BindingLease&) = delete;
+    BindingLease& operator=(const BindingLease&) = delete;
+
+    // The binding, made now when nothing is bound.
+    const BindingTable& Bound();
+    // The binding as it stands; a table of nothing when nothing is bound.
+    const BindingTable& Current();
+
+private:
+    const BindingTable* table_;
+};
+
+// What every export does on entry: it forgets the calling thread's code, so
+// that the code describes this call, and holds the binding for the call.
+class ExportCall : public BindingLease {
+public:
+    ExportCall() { xClearThreadLastErrorCode(); }
+};
+
+// True when the terminal-services library is bound and `entry`, one of its
+// entry points in `table`, was found.
 template <class Fn>
-inline bool xServiceAvailable(const Fn& entry)
+inline bool xServes(const BindingTable& table, Fn entry)
 {
-    xEnsureBound();
-    return ServicesBound && entry;
+    return table.ServicesBound && entry;
 }

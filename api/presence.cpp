@@ -1,5 +1,6 @@
 // Whether the running system is a Terminal Services system.
 #include "include/velquor.h"
+#include "support/errors.h"
 #include "support/procaddr.h"
 
 namespace {
@@ -62,6 +63,7 @@ BOOL HasSuite(VerifyVersionInfoFn verify, WORD suite, DWORDLONG mask)
 
 extern "C" BOOL QRVTS_CALL QRVTS_ValidateProductSuite(LPCSTR suiteName)
 {
+    xClearThreadLastErrorCode();
     HKEY key = nullptr;
     if (RegOpenKeyA(HKEY_LOCAL_MACHINE, kProductOptionsKey, &key) != ERROR_SUCCESS)
         return FALSE;
@@ -72,6 +74,7 @@ extern "C" BOOL QRVTS_CALL QRVTS_ValidateProductSuite(LPCSTR suiteName)
 
 extern "C" BOOL QRVTS_CALL QRVTS_IsTerminalServiceProductPresent(void)
 {
+    xClearThreadLastErrorCode();
     const DWORD version = GetVersion();
     if (version & 0x80000000u)
         return FALSE;

@@ -20,6 +20,7 @@ const DWORD kAnySession = 0xFFFFFFFE;  // the level-1 service's "all sessions"
 const int kSidWorkArea = 256;
 
 struct ProcessBuffer {
+    const BoundEntryPoints& bound;
     TsProcessInfo* basic = nullptr;
     TsProcessInfoEx* level1 = nullptr;
     DWORD count = 0;
@@ -27,11 +28,11 @@ struct ProcessBuffer {
     void Release()
     {
         if (level1)
-            Bound.WTSFreeMemoryExA(kTypeProcessInfoLevel1, level1, count);
-        else if (basic && Bound.WTSFreeMemoryExA)
-            Bound.WTSFreeMemoryExA(kTypeProcessInfoLevel0, basic, count);
+            bound.WTSFreeMemoryExA(kTypeProcessInfoLevel1, level1, count);
+        else if (basic && bound.WTSFreeMemoryExA)
+            bound.WTSFreeMemoryExA(kTypeProcessInfoLevel0, basic, count);
         else if (basic)
-            Bound.WTSFreeMemory(basic);
+            bound.WTSFreeMemory(basic);
         basic = nullptr;
         level1 = nullptr;
     }
@@ -51,12 +52,13 @@ struct ProcessBuffer {
 
 BOOL Enumerate(HANDLE handle, DWORD filter, BOOL extended, ProcessBuffer* buffer)
 {
-    if (extended && Bound.WTSEnumerateProcessesExA) {
+    const BoundEntryPoints& bound = buffer->bound;
+    if (extended && bound.WTSEnumerateProcessesExA) {
         DWORD level = 1;
-        return Bound.WTSEnumerateProcessesExA(handle, &level, filter == kAllSessions ? kAnySession : filter,
+        return bound.WTSEnumerateProcessesExA(handle, &level, filter == kAllSessions ? kAnySession : filter,
                                               reinterpret_cast<LPSTR*>(&buffer->level1), &buffer->count);
     }
-    return Bound.WTSEnumerateProcessesA(handle, 0, 1, &buffer->basic, &buffer->count);
+    return bound.WTSEnumerateProcessesA(handle, 0, 1, &buffer->basic, &buffer->count);
 }
 
 struct ProcessLists {
@@ -91,31 +93,39 @@ struct ProcessLists {
     }
 };
 
-// Room for a typical item of each list, taken once for the whole count.
+// Room for a typical item of each list, taken once for the processes that
+// will be listed.
 bool ReserveLists(ProcessLists* lists, DWORD count)
 {
     const size_t typical[4] = {6, 16, 3, 48};
     for (int i = 0; i < 4; ++i)
-        if (!xListReserve(lists->all[i], typical[i] * count))
+        if (count > size_t(-1) / typical[i] || !xListReserve(lists->all[i], typical[i] * count))
             return false;
     return true;
 }
 
+// Whether entry `i` is listed: a real process in the asked session.
+bool Listed(const ProcessBuffer& buffer, DWORD i, DWORD filter)
+{
+    DWORD session, process;
+    LPSTR name;
+    PSID sid;
+    buffer.Entry(i, &session, &process, &name, &sid);
+    return process != 0 && (filter == kAllSessions || filter == session);
+}
+
 bool BuildLists(const ProcessBuffer& buffer, DWORD filter, ProcessLists* lists)
 {
-    lists->listed = buffer.count;
-    if (!ReserveLists(lists, buffer.count))
+    for (DWORD i = 0; i < buffer.count; ++i)
+        lists->listed += Listed(buffer, i, filter) ? 1 : 0;
+    if (!ReserveLists(lists, lists->listed))
         return false;
     for (DWORD i = 0; i < buffer.count; ++i) {
         DWORD session, process;
         LPSTR name;
         PSID sid;
         buffer.Entry(i, &session, &process, &name, &sid);
-        if (process == 0 || (filter != kAllSessions && filter != session)) {
-            --lists->listed;
-            continue;
-        }
-        if (!lists->Append(process, name, session, sid))
+        if (Listed(buffer, i, filter) && !lists->Append(process, name, session, sid))
             return false;
     }
     return xListFinish(&lists->processIds) && xListFinish(&lists->names) && xListFinish(&lists->sessionIds) &&
@@ -158,6 +168,7 @@ BOOL xSidToText(PSID sid, LPSTR buffer, DWORD size, DWORD* rejectedError, bool* 
 
 extern "C" BOOL QRVTS_CALL QRVTS_ConvertSIDToText(PSID sid, LPSTR buffer, DWORD size)
 {
+    xClearThreadLastErrorCode();
     DWORD error = 0;
     bool rejected = false;
     const BOOL made = xSidToText(sid, buffer, size, &error, &rejected);
@@ -169,12 +180,14 @@ extern "C" BOOL QRVTS_CALL QRVTS_ConvertSIDToText(PSID sid, LPSTR buffer, DWORD 
 extern "C" LONG QRVTS_CALL QRVTS_EnumerateProcesses(LPCSTR serverName, DWORD sessionFilter, BOOL extended,
                                                     ProcessListRecord** processes)
 {
+    ExportCall call;
     if (!processes || *processes)
         return QRVTS_INVALID_PARAMETER;
-    if (!xServiceAvailable(Bound.WTSEnumerateProcessesA) || !Bound.WTSFreeMemory)
+    const BindingTable& bound = call.Bound();
+    if (!xServes(bound, bound.Entry.WTSEnumerateProcessesA) || !bound.Entry.WTSFreeMemory)
         return QRVTS_NOT_AVAILABLE;
     return xOnServer(serverName, [&](HANDLE handle) {
-        ProcessBuffer buffer;
+        ProcessBuffer buffer{bound.Entry};
         if (!Enumerate(handle, sessionFilter, extended, &buffer))
             return xRefused(kEnumerateFailed, QRVTS_ENUM_PROCESSES_FAILED);
         ProcessLists lists;

@@ -55,7 +55,30 @@ enum Text {
     ConnectTime, DisconnectTime, TextCount
 };
 
+// The platform's answer for one class: its buffer and the size it reported.
+struct Answer {
+    LPSTR data;
+    DWORD bytes;
+
+    // The buffer when it holds at least `size` bytes, else null: a value is
+    // never read past what the platform said it wrote.
+    template <class T>
+    const T* Holding() const
+    {
+        return data && bytes >= sizeof(T) ? reinterpret_cast<const T*>(data) : nullptr;
+    }
+    // The text's length within the reported size.
+    int TextLength() const
+    {
+        DWORD n = 0;
+        while (data && n < bytes && data[n])
+            ++n;
+        return int(n);
+    }
+};
+
 struct Query {
+    const BoundEntryPoints& bound;
     HANDLE handle;
     DWORD session;
     DWORD numbers[6] = {0, 0, 0, 0, 0, 0};
@@ -67,39 +90,40 @@ struct Query {
             free(text);
     }
 
-    // Calls `use` with the platform's buffer, or with null when refused.
+    // Calls `use` with the platform's answer; a refusal answers nothing.
     template <class Use>
     void Ask(int infoClass, Use use)
     {
         LPSTR buffer = nullptr;
         DWORD bytes = 0;
-        const BOOL answered = Bound.WTSQuerySessionInformationA(handle, session, infoClass, &buffer, &bytes);
+        const BOOL answered = bound.WTSQuerySessionInformationA(handle, session, infoClass, &buffer, &bytes);
         if (!answered)
             xRecordLastError(GetLastError(), PlaceOf(infoClass));
-        use(answered ? buffer : nullptr);
+        use(answered ? Answer{buffer, bytes} : Answer{nullptr, 0});
         // A refusal may still hand a buffer back: it is released all the same.
         if (buffer)
-            Bound.WTSFreeMemory(buffer);
+            bound.WTSFreeMemory(buffer);
     }
 
-    DWORD Number(int infoClass)
+    template <class T>
+    T Number(int infoClass)
     {
-        DWORD value = 0;
-        Ask(infoClass, [&](LPSTR b) { value = b ? *reinterpret_cast<DWORD*>(b) : 0; });
+        T value = 0;
+        Ask(infoClass, [&](const Answer& a) { value = a.Holding<T>() ? *a.Holding<T>() : 0; });
         return value;
     }
 
-    // Makes text `t` from the class's buffer with `convert`; false when memory ran out.
+    // Makes text `t` from the class's answer with `convert`; false when memory ran out.
     template <class Convert>
     bool Make(Text t, int infoClass, Convert convert)
     {
-        Ask(infoClass, [&](LPSTR b) { convert(b, &texts[t]); });
+        Ask(infoClass, [&](const Answer& a) { convert(a, &texts[t]); });
         return texts[t] != nullptr;
     }
 
     bool Plain(Text t, int infoClass)
     {
-        return Make(t, infoClass, [](LPSTR b, char** out) { xAllocPrintf(out, "%s", b ? b : ""); });
+        return Make(t, infoClass, [](const Answer& a, char** out) { xAllocPrintf(out, "%.*s", a.TextLength(), a.data ? a.data : ""); });
     }
 
     bool PlainOrUnsupported(Text t, int infoClass)
@@ -112,13 +136,13 @@ struct Query {
     }
 };
 
-void AddressText(LPSTR buffer, char** out)
+void AddressText(const Answer& answer, char** out)
 {
-    if (!buffer) {
+    const TsClientAddress* a = answer.Holding<TsClientAddress>();
+    if (!a) {
         xAllocPrintf(out, "");
         return;
     }
-    const TsClientAddress* a = reinterpret_cast<const TsClientAddress*>(buffer);
     switch (a->AddressFamily) {
     case 0: xAllocPrintf(out, "*UNSPEC*"); break;
     case 2: xAllocPrintf(out, "%d.%d.%d.%d", a->Address[2], a->Address[3], a->Address[4], a->Address[5]); break;
@@ -128,20 +152,21 @@ void AddressText(LPSTR buffer, char** out)
     }
 }
 
-void ProtocolText(LPSTR buffer, char** out)
+void ProtocolText(const Answer& answer, char** out)
 {
     static const char* const kProtocols[] = {"CONSOLE", "ICA", "RDP"};
-    if (!buffer) {
+    const USHORT* protocol = answer.Holding<USHORT>();
+    if (!protocol) {
         xAllocPrintf(out, "");
         return;
     }
-    const USHORT protocol = *reinterpret_cast<const USHORT*>(buffer);
-    xAllocPrintf(out, "%s", protocol < 3 ? kProtocols[protocol] : "*UNKNOWN*");
+    xAllocPrintf(out, "%s", *protocol < 3 ? kProtocols[*protocol] : "*UNKNOWN*");
 }
 
-void StateText(LPSTR buffer, char** out)
+void StateText(const Answer& answer, char** out)
 {
-    xAllocPrintf(out, "%s", buffer ? xStateWord(*reinterpret_cast<const DWORD*>(buffer)) : "");
+    const DWORD* state = answer.Holding<DWORD>();
+    xAllocPrintf(out, "%s", state ? xStateWord(*state) : "");
 }
 
 // A FILETIME as UTC text; zero, or a value the conversion refuses, is the empty text.
@@ -171,8 +196,8 @@ bool MakeTimes(Query& q)
     BYTE info[kWinStationInfoSize];
     memset(info, 0, sizeof info);
     ULONG returned = 0;
-    if (Bound.WinStationQueryInformationW &&
-        !Bound.WinStationQueryInformationW(q.handle, q.session, int(kWinStationInformationClass), info,
+    if (q.bound.WinStationQueryInformationW &&
+        !q.bound.WinStationQueryInformationW(q.handle, q.session, int(kWinStationInformationClass), info,
                                            kWinStationInfoSize, &returned)) {
         xRecordLastError(GetLastError(), kTimesRefused);
         memset(info, 0, sizeof info);
@@ -191,12 +216,12 @@ bool MakeTimes(Query& q)
 
 bool MakeNumbersAndTexts(Query& q)
 {
-    q.numbers[0] = q.Number(ClientBuildNumberClass);
-    q.numbers[4] = q.Number(ClientHardwareIdClass);
-    q.Ask(ClientProductIdClass, [&](LPSTR b) { q.numbers[5] = b ? *reinterpret_cast<USHORT*>(b) : 0; });
-    q.Ask(ClientDisplayClass, [&](LPSTR b) {
-        if (b)
-            memcpy(&q.numbers[1], b, sizeof(TsClientDisplay));
+    q.numbers[0] = q.Number<DWORD>(ClientBuildNumberClass);
+    q.numbers[4] = q.Number<DWORD>(ClientHardwareIdClass);
+    q.numbers[5] = q.Number<USHORT>(ClientProductIdClass);
+    q.Ask(ClientDisplayClass, [&](const Answer& a) {
+        if (a.Holding<TsClientDisplay>())
+            memcpy(&q.numbers[1], a.data, sizeof(TsClientDisplay));
     });
     return q.PlainOrUnsupported(ApplicationName, ApplicationNameClass) &&
            q.Make(ClientAddress, ClientAddressClass, AddressText) && q.Plain(ClientName, ClientNameClass) &&
@@ -232,12 +257,14 @@ SessionInfoRecord* Pack(const Query& q)
 
 extern "C" LONG QRVTS_CALL QRVTS_QuerySessionInfo(LPCSTR serverName, DWORD sessionId, SessionInfoRecord** info)
 {
+    ExportCall call;
     if (!info || *info)
         return QRVTS_INVALID_PARAMETER;
-    if (!xServiceAvailable(Bound.WTSQuerySessionInformationA) || !Bound.WTSFreeMemory)
+    const BindingTable& bound = call.Bound();
+    if (!xServes(bound, bound.Entry.WTSQuerySessionInformationA) || !bound.Entry.WTSFreeMemory)
         return QRVTS_NOT_AVAILABLE;
     return xOnServer(serverName, [&](HANDLE handle) {
-        Query q{handle, sessionId};
+        Query q{bound.Entry, handle, sessionId};
         if (!MakeNumbersAndTexts(q))
             return xNoMemory(kTextFailed);
         if (!MakeTimes(q))

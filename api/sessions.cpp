@@ -19,6 +19,7 @@ const char* const kStateWords[] = {"ACTIVE", "CONNECTED", "CONNECTQUERY", "SHADO
 
 // The platform's buffer: basic or level-1 records.
 struct SessionBuffer {
+    const BoundEntryPoints& bound;
     TsSessionInfo* basic = nullptr;
     TsSessionInfo1* level1 = nullptr;
     DWORD count = 0;
@@ -26,9 +27,9 @@ struct SessionBuffer {
     void Release()
     {
         if (level1)
-            Bound.WTSFreeMemoryExA(kTypeSessionInfoLevel1, level1, count);
+            bound.WTSFreeMemoryExA(kTypeSessionInfoLevel1, level1, count);
         else if (basic)
-            Bound.WTSFreeMemory(basic);
+            bound.WTSFreeMemory(basic);
         basic = nullptr;
         level1 = nullptr;
     }
@@ -37,11 +38,12 @@ struct SessionBuffer {
 
 BOOL Enumerate(HANDLE handle, BOOL extended, SessionBuffer* buffer)
 {
-    if (extended && Bound.WTSEnumerateSessionsExA) {
+    const BoundEntryPoints& bound = buffer->bound;
+    if (extended && bound.WTSEnumerateSessionsExA) {
         DWORD level = 1;
-        return Bound.WTSEnumerateSessionsExA(handle, &level, 0, &buffer->level1, &buffer->count);
+        return bound.WTSEnumerateSessionsExA(handle, &level, 0, &buffer->level1, &buffer->count);
     }
-    return Bound.WTSEnumerateSessionsA(handle, 0, 1, &buffer->basic, &buffer->count);
+    return bound.WTSEnumerateSessionsA(handle, 0, 1, &buffer->basic, &buffer->count);
 }
 
 struct SessionLists {
@@ -79,12 +81,14 @@ const char* xStateWord(DWORD state)
 
 extern "C" LONG QRVTS_CALL QRVTS_EnumerateSessions(LPCSTR serverName, BOOL extended, SessionListRecord** sessions)
 {
+    ExportCall call;
     if (!sessions || *sessions)
         return QRVTS_INVALID_PARAMETER;
-    if (!xServiceAvailable(Bound.WTSEnumerateSessionsA) || !Bound.WTSFreeMemory)
+    const BindingTable& bound = call.Bound();
+    if (!xServes(bound, bound.Entry.WTSEnumerateSessionsA) || !bound.Entry.WTSFreeMemory)
         return QRVTS_NOT_AVAILABLE;
     return xOnServer(serverName, [&](HANDLE handle) {
-        SessionBuffer buffer;
+        SessionBuffer buffer{bound.Entry};
         if (!Enumerate(handle, extended, &buffer))
             return xRefused(kEnumerateFailed, QRVTS_ENUM_SESSIONS_FAILED);
         SessionLists lists;

@@ -692,6 +692,22 @@ static int ParseOptions(int argc, char** argv, const Command* c, Options* o)
     return -1;
 }
 
+/* Takes the current folder out of the program's own library search where
+ * the system can (from XP SP1 and 2003 on): a library planted where the
+ * tool is run from is never loaded. Looked up by name, as older systems
+ * lack it. */
+static void LeaveCurrentFolderOutOfLibrarySearch(void)
+{
+    typedef BOOL(WINAPI * SetDllDirectoryAFn)(LPCSTR);
+    HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
+    FARPROC entry = kernel ? GetProcAddress(kernel, "SetDllDirectoryA") : NULL;
+    SetDllDirectoryAFn setDllDirectory;
+    if (!entry)
+        return;
+    memcpy(&setDllDirectory, &entry, sizeof entry);
+    setDllDirectory("");
+}
+
 int main(int argc, char** argv)
 {
     static Options o;
@@ -700,6 +716,7 @@ int main(int argc, char** argv)
     const Command* c;
     Farm farm;
     int i, status, failed = 0;
+    LeaveCurrentFolderOutOfLibrarySearch();
     _setmode(_fileno(stdout), _O_BINARY);
     if (argc < 2)
         return Usage("no command", NULL);

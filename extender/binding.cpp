@@ -4,23 +4,19 @@
 #include "support/platform.h"
 #include "support/procaddr.h"
 
-BindingSeam Binding = {::LoadLibraryA, ::GetProcAddress, ::FreeLibrary, QRVTS_IsTerminalServiceProductPresent};
-LoadedLibraries Libraries;
-DWORD WfapiLoaded;
-DWORD ApsdkLoaded;
-DWORD SmcapiLoaded;
-char TempPath[MAX_PATH];
+BindingSeam Binding = {::LoadLibraryA, ::LoadLibraryExA, ::GetProcAddress, ::FreeLibrary,
+                       QRVTS_IsTerminalServiceProductPresent};
 
 namespace {
 
 const int kScriptFunctions = 16;
 const char kPrefix[] = "Unable to initialize Velquor: ";
 
-int Fail(char* message, const char* text, const char* detail = "")
+int Fail(BindingTable* table, const char* text, const char* detail = "")
 {
-    lstrcpyA(message, kPrefix);
-    lstrcatA(message, text);
-    lstrcatA(message, detail);
+    lstrcpyA(table->Message, kPrefix);
+    lstrcatA(table->Message, text);
+    lstrcatA(table->Message, detail);
     return -1;
 }
 
@@ -31,6 +27,25 @@ bool Find(HMODULE module, const char* name, Fn* slot)
     return *slot != nullptr;
 }
 
+// A platform library from the system folder only: a file of the same name
+// beside the program or in the current folder is never loaded.
+HMODULE LoadSystemLibrary(const char* name)
+{
+    char path[MAX_PATH];
+    return xSystemLibraryPath(name, path) ? Binding.LoadLibraryA(path) : nullptr;
+}
+
+// Whether an add-on library is where the loader would look for it. It is
+// mapped as a data file, so none of its code runs, and let go at once.
+DWORD AddOnPresent(const char* name)
+{
+    HMODULE probe = Binding.LoadLibraryExA(name, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (!probe)
+        return 0;
+    Binding.FreeLibrary(probe);
+    return 1;
+}
+
 struct RequiredEntry {
     const char* name;
     FARPROC* slot;
@@ -38,23 +53,20 @@ struct RequiredEntry {
 
 // The optional extended entry points; the last two only when the release
 // routine for their buffers exists.
-void BindExtended(HMODULE wts)
+void BindExtended(HMODULE wts, BoundEntryPoints* entry)
 {
-    Bound.WTSFreeMemoryExA = nullptr;
-    Bound.WTSEnumerateSessionsExA = nullptr;
-    Bound.WTSEnumerateProcessesExA = nullptr;
-    if (!Find(wts, "WTSOpenServerExA", &Bound.WTSOpenServerExA))
+    if (!Find(wts, "WTSOpenServerExA", &entry->WTSOpenServerExA))
         return;
-    if (!Find(wts, "WTSFreeMemoryExA", &Bound.WTSFreeMemoryExA))
+    if (!Find(wts, "WTSFreeMemoryExA", &entry->WTSFreeMemoryExA))
         return;
-    Find(wts, "WTSEnumerateSessionsExA", &Bound.WTSEnumerateSessionsExA);
-    Find(wts, "WTSEnumerateProcessesExA", &Bound.WTSEnumerateProcessesExA);
+    Find(wts, "WTSEnumerateSessionsExA", &entry->WTSEnumerateSessionsExA);
+    Find(wts, "WTSEnumerateProcessesExA", &entry->WTSEnumerateProcessesExA);
 }
 
 // Returns the name of the first required entry point that is missing.
-const char* BindRequired(HMODULE wts)
+const char* BindRequired(HMODULE wts, BoundEntryPoints* entry)
 {
-#define REQUIRED(name) {#name, reinterpret_cast<FARPROC*>(&Bound.name)}
+#define REQUIRED(name) {#name, reinterpret_cast<FARPROC*>(&entry->name)}
     const RequiredEntry required[] = {
         REQUIRED(WTSOpenServerA),       REQUIRED(WTSCloseServer),
         REQUIRED(WTSEnumerateSessionsA), REQUIRED(WTSEnumerateProcessesA),
@@ -64,90 +76,77 @@ const char* BindRequired(HMODULE wts)
         REQUIRED(WTSWaitSystemEvent),   REQUIRED(WTSShutdownSystem),
     };
 #undef REQUIRED
-    for (const RequiredEntry& entry : required) {
-        *entry.slot = Binding.GetProcAddress(wts, entry.name);
-        if (!*entry.slot)
-            return entry.name;
+    for (const RequiredEntry& required_ : required) {
+        *required_.slot = Binding.GetProcAddress(wts, required_.name);
+        if (!*required_.slot)
+            return required_.name;
     }
     return nullptr;
 }
 
-int BindWtsapi(char* message)
+int BindWtsapi(BindingTable* table)
 {
-    Libraries.Wtsapi32 = Binding.LoadLibraryA("WTSAPI32.DLL");
-    if (!Libraries.Wtsapi32)
-        return ProductPresent ? Fail(message, "Unable to load WTSAPI32.DLL") : 0;
-    BindExtended(Libraries.Wtsapi32);
-    if (const char* missing = BindRequired(Libraries.Wtsapi32))
-        return Fail(message, missing, "() not found in WTSAPI32.DLL");
-    ServicesBound = 1;
+    HMODULE wts = table->Libraries.Wtsapi32 = LoadSystemLibrary("WTSAPI32.DLL");
+    if (!wts)
+        return table->ProductPresent ? Fail(table, "Unable to load WTSAPI32.DLL") : 0;
+    BindExtended(wts, &table->Entry);
+    if (const char* missing = BindRequired(wts, &table->Entry))
+        return Fail(table, missing, "() not found in WTSAPI32.DLL");
+    table->ServicesBound = 1;
     return 0;
 }
 
-int BindKernel(char* message)
+int BindKernel(BindingTable* table, GetTempPathAFn* getTempPath)
 {
-    Libraries.Kernel32 = Binding.LoadLibraryA("KERNEL32.DLL");
-    if (!Libraries.Kernel32)
-        return Fail(message, "Unable to load KERNEL32.DLL");
-    Find(Libraries.Kernel32, "WTSGetActiveConsoleSessionId", &Bound.WTSGetActiveConsoleSessionId);
-    if (!Find(Libraries.Kernel32, "GetTempPathA", &Bound.GetTempPathA))
-        return Fail(message, "GetTempPathA() not found in KERNEL32.DLL");
-    if (!ServicesBound)
-        return 0;
-    if (!Find(Libraries.Kernel32, "ProcessIdToSessionId", &Bound.ProcessIdToSessionId) &&
+    HMODULE kernel = table->Libraries.Kernel32 = LoadSystemLibrary("KERNEL32.DLL");
+    if (!kernel)
+        return Fail(table, "Unable to load KERNEL32.DLL");
+    BoundEntryPoints* entry = &table->Entry;
+    Find(kernel, "WTSGetActiveConsoleSessionId", &entry->WTSGetActiveConsoleSessionId);
+    if (!Find(kernel, "GetTempPathA", getTempPath))
+        return Fail(table, "GetTempPathA() not found in KERNEL32.DLL");
+    if (table->ServicesBound && !Find(kernel, "ProcessIdToSessionId", &entry->ProcessIdToSessionId) &&
         PlatformInfo.VersionInfo.dwMajorVersion >= 5)
-        return Fail(message, "ProcessIdToSessionId() not found in KERNEL32.DLL");
+        return Fail(table, "ProcessIdToSessionId() not found in KERNEL32.DLL");
+    table->ExportsBound = table->ServicesBound;
     return 0;
 }
 
-int BindWinsta(char* message)
+int BindWinsta(BindingTable* table)
 {
-    Libraries.Winsta = Binding.LoadLibraryA("WINSTA.DLL");
-    if (Libraries.Winsta &&
-        !Find(Libraries.Winsta, "WinStationQueryInformationW", &Bound.WinStationQueryInformationW))
-        return Fail(message, "WinStationQueryInformationW() not found in WINSTA.DLL");
+    HMODULE winsta = table->Libraries.Winsta = LoadSystemLibrary("WINSTA.DLL");
+    if (winsta && !Find(winsta, "WinStationQueryInformationW", &table->Entry.WinStationQueryInformationW))
+        return Fail(table, "WinStationQueryInformationW() not found in WINSTA.DLL");
     return 0;
 }
 
-// The add-on's libraries are only loaded, to tell whether it is present.
-void LoadAddOn()
+void ProbeAddOn(BindingTable* table)
 {
-    Libraries.Wfapi = Binding.LoadLibraryA("WFAPI.DLL");
-    if (Libraries.Wfapi)
-        WfapiLoaded = 1;
-    Libraries.Apsdk = Binding.LoadLibraryA("APSDK.DLL");
-    if (Libraries.Apsdk)
-        ApsdkLoaded = 1;
-    Libraries.Ctxsmcapi = Binding.LoadLibraryA("CTXSMCAPI.DLL");
-    if (Libraries.Ctxsmcapi)
-        SmcapiLoaded = 1;
+    table->WfapiLoaded = AddOnPresent("WFAPI.DLL");
+    table->ApsdkLoaded = AddOnPresent("APSDK.DLL");
+    table->SmcapiLoaded = AddOnPresent("CTXSMCAPI.DLL");
 }
 
 }  // namespace
 
-int xRunBindingSequence(char* message)
+int xRunBindingSequence(BindingTable* table)
 {
-    ProductPresent = Binding.ProductPresent() ? 1 : 0;
-    if (BindWtsapi(message) < 0 || BindKernel(message) < 0 || BindWinsta(message) < 0)
+    table->ProductPresent = Binding.ProductPresent() ? 1 : 0;
+    GetTempPathAFn getTempPath = nullptr;
+    if (BindWtsapi(table) < 0 || BindKernel(table, &getTempPath) < 0 || BindWinsta(table) < 0)
         return -1;
-    LoadAddOn();
-    if (Bound.GetTempPathA(MAX_PATH, TempPath) == 0)
-        return Fail(message, "GetTempPathAX() failed!");
+    ProbeAddOn(table);
+    // The temporary-files folder is only asked for, as a check that the
+    // kernel's file services answer; where it is matters to nothing.
+    char folder[MAX_PATH];
+    if (getTempPath(MAX_PATH, folder) == 0)
+        return Fail(table, "GetTempPathAX() failed!");
     return kScriptFunctions;
 }
 
-int xInitialiseBinding(char* message)
+void xReleaseLibraries(const LoadedLibraries& libraries)
 {
-    const int result = xBind(true);
-    if (result < 0 && message)
-        lstrcpyA(message, BindingMessage);
-    return result;
-}
-
-void xReleaseLibraries()
-{
-    const HMODULE order[] = {Libraries.Kernel32, Libraries.Wtsapi32, Libraries.Winsta,
-                             Libraries.Wfapi,    Libraries.Apsdk,    Libraries.Ctxsmcapi};
+    const HMODULE order[] = {libraries.Kernel32, libraries.Wtsapi32, libraries.Winsta};
     for (HMODULE module : order) {
         if (module)
             Binding.FreeLibrary(module);

@@ -10,17 +10,14 @@
 #include "include/velquor_errors.h"
 #include "support/errors.h"
 #include "support/platform.h"
+#include "support/process.h"
 #include "support/strings.h"
 #include "velquor_version.h"
-
-char MessageBuffer[kMessageBufferSize];
-HostServiceBlock* CurrentServiceBlock;
 
 namespace {
 
 const int32_t kExtenderVersion[4] = {VELQUOR_VERSION_1, VELQUOR_VERSION_2, VELQUOR_VERSION_3, VELQUOR_VERSION_4};
 const int kTitleBufferSize = 256;
-char TitleBuffer[kTitleBufferSize];
 
 int Finish(Request& r, int32_t status)
 {
@@ -35,11 +32,13 @@ void ReadArguments(Request& r, const HostVariable* args)
         r.Args[k] = (args && args[k].ValueType != ValueAbsent) ? args[k].StringValue : nullptr;
 }
 
-// Hands each last-error record to the interpreter of the latest call, when
-// its interface is recent enough to take it.
+// Hands a last-error record to the interpreter when the recording thread is
+// inside one of its calls and its interface is recent enough to take it.
+// Failures of plain C API callers reach the settings file and their
+// thread's code only.
 void TellInterpreter(const char* record)
 {
-    HostServiceBlock* block = CurrentServiceBlock;
+    HostServiceBlock* block = xCallServiceBlock();
     if (block && block->HostVersion >= kHostVersionLastErrorText && block->LastErrorTextService)
         block->LastErrorTextService(block->HostContext, record);
 }
@@ -58,6 +57,15 @@ int Initialise(HostServiceBlock* block, char* message)
 }
 
 }  // namespace
+
+HostServiceBlock* xCallServiceBlock() { return static_cast<HostServiceBlock*>(xThreadValue(ThreadCallContextSlot)); }
+
+InterpreterCall::InterpreterCall(HostServiceBlock* block) : outer_(xCallServiceBlock())
+{
+    xSetThreadValue(ThreadCallContextSlot, block);
+}
+
+InterpreterCall::~InterpreterCall() { xSetThreadValue(ThreadCallContextSlot, outer_); }
 
 int xCompleteInteger(Request& r, int32_t value)
 {
@@ -86,9 +94,9 @@ int xFailRequest(Request& r, int errorNumber)
 {
     if (r.Result) {
         r.Result->ValueType = ValueString;
-        r.Result->StringValue = MessageBuffer;
+        r.Result->StringValue = r.Message;
     }
-    ZELExLoadString(PlatformInfo.ModuleHandle, UINT(errorNumber), MessageBuffer, kMessageBufferSize);
+    ZELExLoadString(PlatformInfo.ModuleHandle, UINT(errorNumber), r.Message, kMessageBufferSize);
     return Finish(r, -1);
 }
 
@@ -142,22 +150,25 @@ extern "C" int32_t WINAPI ZELExtender2(HWND, int32_t, void* opaque, int32_t requ
                                        HostServiceBlock* block, int32_t, void* pointer, int32_t index,
                                        HostVariable* result)
 {
-    CurrentServiceBlock = block;
+    InterpreterCall call(block);
     const int request = int16_t(requestArg & 0xFFFF);
-    Request r = {opaque, complete, block, result, {}};
+    switch (request) {
+    case -1: return Initialise(block, static_cast<char*>(pointer));
+    case -2: return xDescribeFunction(index, static_cast<FunctionTableEntry*>(pointer));
+    case -3: xTerminateBinding(); return 1;
+    default: break;
+    }
+    // The binding the interpreter's initialisation made, held for the whole
+    // request; after termination nothing is bound.
+    BindingLease lease;
+    Request r = {opaque, complete, block, result, {}, &lease.Current(), {}};
     // The function's row, looked up once: it says whether the request works
     // before the terminal services are bound, and which handler serves it.
     const ScriptFunction* function = xFindFunction(request);
     if (request >= 0) {
-        if (!(function && function->WorksUnbound) && !ServicesBound)
+        if (!(function && function->WorksUnbound) && !r.Binding->ServicesBound)
             return xFailRequest(r, QRVTS_NOT_ENABLED);
         ReadArguments(r, static_cast<const HostVariable*>(pointer));
-    }
-    switch (request) {
-    case -1: return Initialise(block, static_cast<char*>(pointer));
-    case -2: return xDescribeFunction(index, static_cast<FunctionTableEntry*>(pointer));
-    case -3: xReleaseLibraries(); return 1;
-    default: break;
     }
     if (!function)
         return xFailRequest(r, QRVTS_UNKNOWN_FUNCTION);
@@ -169,8 +180,9 @@ extern "C" int32_t WINAPI ZELExtenderQuery(int32_t typeArg, void* pointer, int32
     const int type = int16_t(typeArg & 0xFFFF);
     if (type == 1) {
         if (pointer && count > 0) {
-            ZELExLoadString(PlatformInfo.ModuleHandle, QRVTS_TITLE_STRING, TitleBuffer, kTitleBufferSize);
-            lstrcpynA(static_cast<char*>(pointer), TitleBuffer, count);
+            char title[kTitleBufferSize];
+            ZELExLoadString(PlatformInfo.ModuleHandle, QRVTS_TITLE_STRING, title, kTitleBufferSize);
+            lstrcpynA(static_cast<char*>(pointer), title, count);
         }
         return kExtenderVersion[0];
     }

@@ -42,9 +42,9 @@ int WtsLastErrMsg(Request& r)
     if (IsIntegerText(text))
         number = ParseInteger(text);
     // Number 0 makes the message texts choose their language again.
-    if (ZELExLoadString(PlatformInfo.ModuleHandle, UINT(number), MessageBuffer, kMessageBufferSize) == 0)
-        MessageBuffer[0] = '\0';
-    return xCompleteText(r, MessageBuffer);
+    if (ZELExLoadString(PlatformInfo.ModuleHandle, UINT(number), r.Message, kMessageBufferSize) == 0)
+        r.Message[0] = '\0';
+    return xCompleteText(r, r.Message);
 }
 
 int WtsIsTsEnabled(Request& r)
@@ -52,7 +52,7 @@ int WtsIsTsEnabled(Request& r)
     int32_t selector;
     if (!Selector(r.Args[0], 2, &selector))
         return xFailRequest(r, QRVTS_INVALID_REQUEST);
-    const DWORD answers[] = {ServicesBound, ProductPresent, 0};
+    const DWORD answers[] = {r.Binding->ServicesBound, r.Binding->ProductPresent, 0};
     return xCompleteInteger(r, int32_t(answers[selector]));
 }
 
@@ -61,7 +61,7 @@ int WtsIsCitrixEnabled(Request& r)
     int32_t selector;
     if (!Selector(r.Args[0], 3, &selector))
         return xFailRequest(r, QRVTS_INVALID_REQUEST);
-    const DWORD answers[] = {WfapiLoaded, ApsdkLoaded, SmcapiLoaded, 0};
+    const DWORD answers[] = {r.Binding->WfapiLoaded, r.Binding->ApsdkLoaded, r.Binding->SmcapiLoaded, 0};
     return xCompleteInteger(r, int32_t(answers[selector]));
 }
 
@@ -159,17 +159,17 @@ int WtsShutdownSystem(Request& r)
 }
 
 // Queries one information class directly and discards what it reads.
-static void QueryClass(const char* server, DWORD session, int infoClass)
+static void QueryClass(const BoundEntryPoints& entry, const char* server, DWORD session, int infoClass)
 {
     HANDLE handle = nullptr;
     if (QRVTS_OpenServer(server, &handle) != QRVTS_OK)
         return;
     LPSTR buffer = nullptr;
     DWORD bytes = 0;
-    if (Bound.WTSQuerySessionInformationA)
-        Bound.WTSQuerySessionInformationA(handle, session, infoClass, &buffer, &bytes);
-    if (Bound.WTSFreeMemory)
-        Bound.WTSFreeMemory(buffer);
+    if (entry.WTSQuerySessionInformationA)
+        entry.WTSQuerySessionInformationA(handle, session, infoClass, &buffer, &bytes);
+    if (entry.WTSFreeMemory)
+        entry.WTSFreeMemory(buffer);
     buffer = nullptr;
     bytes = 0;
     QRVTS_CloseServer(handle);
@@ -184,7 +184,7 @@ int WtsTest(Request& r)
         return xFailRequest(r, QRVTS_INVALID_REQUEST);
     const int first = infoClass < 0 ? 0 : infoClass, last = infoClass < 0 ? 16 : infoClass;
     for (int c = first; c <= last; ++c)
-        QueryClass(r.Args[0], DWORD(session), c);
+        QueryClass(r.Binding->Entry, r.Args[0], DWORD(session), c);
     return xCompleteInteger(r, 1);
 }
 

@@ -2,22 +2,43 @@
 #pragma once
 #include <cstdint>
 
+#include "api/bound.h"
 #include "extender/interp.h"
 
+// The 257-byte buffer for message texts handed to the interpreter.
+const int kMessageBufferSize = 257;
+
+// Everything one request uses lives in the request: nothing of it is shared
+// with another call or another thread.
 struct Request {
     void* Opaque;
     CompleteRequestFn Complete;
     HostServiceBlock* Block;
     HostVariable* Result;
     const char* Args[16];  // null when absent
+    // The binding as the request found it, held until the request ends.
+    const BindingTable* Binding;
+    // Message texts handed back as the string result; the interpreter copies
+    // them before its completion routine returns.
+    char Message[kMessageBufferSize];
 };
 
-// The 257-byte buffer for message texts handed to the interpreter.
-const int kMessageBufferSize = 257;
-extern char MessageBuffer[kMessageBufferSize];
+// The interpreter's service block of the call the calling thread is inside,
+// null outside the interpreter's calls.
+HostServiceBlock* xCallServiceBlock();
 
-// The interpreter's service block of the latest call.
-extern HostServiceBlock* CurrentServiceBlock;
+// Marks the calling thread as inside a call of the interpreter's with
+// `block`, for the scope; the mark before it comes back afterwards.
+class InterpreterCall {
+public:
+    explicit InterpreterCall(HostServiceBlock* block);
+    ~InterpreterCall();
+    InterpreterCall(const InterpreterCall&) = delete;
+    InterpreterCall& operator=(const InterpreterCall&) = delete;
+
+private:
+    HostServiceBlock* outer_;
+};
 
 // Each ends the request through the completion routine and returns its result.
 int xCompleteInteger(Request& r, int32_t value);

@@ -11,12 +11,13 @@ const int32_t kVariableSize = int32_t(sizeof(HostVariable));
 
 bool BinaryBuffersServed()
 {
-    return CurrentServiceBlock && CurrentServiceBlock->HostVersion >= kHostVersionBinaryBuffers;
+    HostServiceBlock* b = xCallServiceBlock();
+    return b && b->HostVersion >= kHostVersionBinaryBuffers;
 }
 
 int32_t SetItem(HostVariable* array, const int32_t (&index)[5], HostVariable* value)
 {
-    HostServiceBlock* b = CurrentServiceBlock;
+    HostServiceBlock* b = xCallServiceBlock();
     return b->ArrayItemService(b->HostContext, array, index[0], index[1], index[2], index[3], index[4], value,
                                kVariableSize, kArraySetElement);
 }
@@ -26,14 +27,14 @@ int32_t SetItem(HostVariable* array, const int32_t (&index)[5], HostVariable* va
 int32_t xAllocArray(HostVariable* array, int32_t d1, int32_t d2, int32_t d3, int32_t d4, int32_t d5)
 {
     int32_t dimensions[5] = {d1, d2, d3, d4, d5};
-    HostServiceBlock* b = CurrentServiceBlock;
+    HostServiceBlock* b = xCallServiceBlock();
     return b->ArrayService(b->HostContext, array, kVariableSize, dimensions, int32_t(sizeof dimensions),
                            kArrayAllocate);
 }
 
 int32_t xFreeArray(HostVariable* array)
 {
-    HostServiceBlock* b = CurrentServiceBlock;
+    HostServiceBlock* b = xCallServiceBlock();
     return b->ArrayService(b->HostContext, array, kVariableSize, nullptr, 0, kArrayFree);
 }
 
@@ -66,7 +67,7 @@ int32_t xAllocBinBuf(int32_t size, int32_t* handle)
     *handle = 0;
     if (!BinaryBuffersServed())
         return kFailed;
-    HostServiceBlock* b = CurrentServiceBlock;
+    HostServiceBlock* b = xCallServiceBlock();
     const int32_t result = b->BinaryBufferService(b->HostContext, 0, size, kBinBufAllocate);
     if (result < 0)
         return result;
@@ -78,7 +79,7 @@ int32_t xGetBinBufDataPtr(int32_t handle, void** data)
 {
     if (!data || *data || !BinaryBuffersServed())
         return kFailed;
-    HostServiceBlock* b = CurrentServiceBlock;
+    HostServiceBlock* b = xCallServiceBlock();
     const int32_t result = b->BinaryBufferService(b->HostContext, handle, 0, kBinBufDataPointer);
     if (result < 0)
         return result;
@@ -90,7 +91,7 @@ int32_t xSetBinBufEOD(int32_t handle, int32_t endOfData, int32_t* resultSlot)
 {
     if (!BinaryBuffersServed())
         return kFailed;
-    HostServiceBlock* b = CurrentServiceBlock;
+    HostServiceBlock* b = xCallServiceBlock();
     const int32_t result = b->BinaryBufferService(b->HostContext, handle, endOfData, kBinBufSetEnd);
     if (result < 0)
         return result;

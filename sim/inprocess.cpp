@@ -4,7 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "extender/binding.h"
+#include "api/bound.h"
+#include "support/process.h"
 
 InProcessServer Server;
 
@@ -84,19 +85,19 @@ BOOL WINAPI QueryInfo(HANDLE, DWORD, int infoClass, LPSTR* buffer, DWORD* bytes)
     switch (infoClass) {
     case 14: {
         TsClientAddress a = {2, {0, 0, 10, 0, 0, 7}};
-        memcpy(b, &a, sizeof a);
+        memcpy(b, &a, *bytes = sizeof a);
         break;
     }
     case 15: {
         TsClientDisplay d = {1024, 768, 16};
-        memcpy(b, &d, sizeof d);
+        memcpy(b, &d, *bytes = sizeof d);
         break;
     }
-    case 8: case 9: case 12: case 13: case 16: b[0] = 2; break;
-    default: snprintf(b, 64, "text of class %d", infoClass);
+    case 12: case 16: b[0] = 2, *bytes = 2; break;  // the platform's USHORT values
+    case 8: case 9: case 13: b[0] = 2, *bytes = 4; break;
+    default: *bytes = DWORD(snprintf(b, 64, "text of class %d", infoClass) + 1);
     }
     *buffer = b;
-    *bytes = 64;
     if (infoClass == Server.refusedClass) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
@@ -114,17 +115,25 @@ BOOLEAN WINAPI QueryTimes(HANDLE, ULONG, int, PVOID info, ULONG, PULONG)
 
 }  // namespace
 
+BindingTable xInProcessBinding()
+{
+    BindingTable table = {};
+    BoundEntryPoints& e = table.Entry;
+    e.WTSOpenServerA = Open;
+    e.WTSCloseServer = Close;
+    e.WTSFreeMemory = Free;
+    e.WTSFreeMemoryExA = FreeEx;
+    e.WTSEnumerateSessionsA = EnumSessions;
+    e.WTSEnumerateProcessesA = EnumProcesses;
+    e.WTSQuerySessionInformationA = QueryInfo;
+    e.WinStationQueryInformationW = QueryTimes;
+    table.ServicesBound = table.ExportsBound = 1;
+    table.Result = 16;
+    return table;
+}
+
 void xBindInProcessServer()
 {
-    memset(&Bound, 0, sizeof Bound);
-    Bound.WTSOpenServerA = Open;
-    Bound.WTSCloseServer = Close;
-    Bound.WTSFreeMemory = Free;
-    Bound.WTSFreeMemoryExA = FreeEx;
-    Bound.WTSEnumerateSessionsA = EnumSessions;
-    Bound.WTSEnumerateProcessesA = EnumProcesses;
-    Bound.WTSQuerySessionInformationA = QueryInfo;
-    Bound.WinStationQueryInformationW = QueryTimes;
-    ServicesBound = 1;
-    BindingRan = 1;  // nothing may be bound over the stand-in
+    xProcessAttach(GetModuleHandleA(nullptr));
+    xInstallBinding(xInProcessBinding());
 }

@@ -6,6 +6,8 @@
 
 #include <vector>
 
+#include "api/bound.h"
+
 struct InProcessServer {
     DWORD sessions = 0;
     DWORD processes = 0;
@@ -18,5 +20,8 @@ struct InProcessServer {
 
 extern InProcessServer Server;
 
-// Points the library's bound entry points at the stand-in.
+// A binding whose entry points are the stand-in's.
+BindingTable xInProcessBinding();
+
+// Attaches the library's state and puts the stand-in's binding in place.
 void xBindInProcessServer();

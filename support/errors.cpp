@@ -7,7 +7,9 @@
 #include <cstring>
 
 #include "support/format.h"
+#include "support/platform.h"
 #include "support/procaddr.h"
+#include "support/process.h"
 
 ShellSeam ShellBinding = {::LoadLibraryA, ::GetProcAddress, ::FreeLibrary};
 LastErrorListener xLastErrorListener;
@@ -19,15 +21,21 @@ const int kAppData = 26;  // CSIDL_APPDATA
 
 bool Missing(const char* text) { return !text || !*text; }
 
+HMODULE LoadShellLibrary(const char* name)
+{
+    char path[MAX_PATH];
+    return xSystemLibraryPath(name, path) ? ShellBinding.LoadLibraryA(path) : nullptr;
+}
+
 // The application-data folder through the shell, or the empty text.
 void ApplicationDataFolder(char* buffer)
 {
     buffer[0] = '\0';
-    HMODULE shell32 = ShellBinding.LoadLibraryA("SHELL32.DLL");
+    HMODULE shell32 = LoadShellLibrary("SHELL32.DLL");
     HMODULE shfolder = nullptr;
     FARPROC entry = shell32 ? ShellBinding.GetProcAddress(shell32, "SHGetFolderPathA") : nullptr;
     if (!entry) {
-        shfolder = ShellBinding.LoadLibraryA("SHFOLDER.DLL");
+        shfolder = LoadShellLibrary("SHFOLDER.DLL");
         entry = shfolder ? ShellBinding.GetProcAddress(shfolder, "SHGetFolderPathA") : nullptr;
     }
     if (entry && FAILED(xProcAs<SHGetFolderPathAFn>(entry)(nullptr, kAppData, nullptr, 0, buffer)))
@@ -68,7 +76,9 @@ int xGetSettingsFolder(char* buffer, int size)
     ApplicationDataFolder(buffer);
     if (!buffer[0] && GetWindowsDirectoryA(buffer, UINT(size)) >= UINT(size))
         buffer[0] = '\0';
-    if (buffer[0] && !EndsInSeparator(buffer) && !Append(buffer, size, "\\"))
+    // Without either folder there is no settings folder: a relative one
+    // would put the file wherever the program happens to run.
+    if (!buffer[0] || (!EndsInSeparator(buffer) && !Append(buffer, size, "\\")))
         return 0;
     if (!Append(buffer, size, "Tavrik") || !MakeFolder(buffer))
         return 0;
@@ -103,34 +113,12 @@ int xRecordError(const char* fileName, const char* section, const char* key, con
     return written ? size - 1 : 0;
 }
 
-namespace {
+DWORD xThreadLastErrorCode() { return DWORD(reinterpret_cast<uintptr_t>(xThreadValue(ThreadErrorCodeSlot))); }
 
-// The thread-local slot for each thread's latest recorded code, taken on
-// first use; several threads may race for it and one slot wins.
-volatile LONG CodeSlot = LONG(TLS_OUT_OF_INDEXES);
-
-DWORD ThreadCodeSlot()
-{
-    if (CodeSlot == LONG(TLS_OUT_OF_INDEXES)) {
-        const DWORD slot = TlsAlloc();
-        if (InterlockedCompareExchange(&CodeSlot, LONG(slot), LONG(TLS_OUT_OF_INDEXES)) != LONG(TLS_OUT_OF_INDEXES))
-            TlsFree(slot);
-    }
-    return DWORD(CodeSlot);
-}
-
-}  // namespace
-
-DWORD xThreadLastErrorCode()
-{
-    const DWORD slot = ThreadCodeSlot();
-    return slot == TLS_OUT_OF_INDEXES ? 0 : DWORD(reinterpret_cast<uintptr_t>(TlsGetValue(slot)));
-}
+void xClearThreadLastErrorCode() { xSetThreadValue(ThreadErrorCodeSlot, nullptr); }
 
 void xRecordLastError(DWORD code, const char* place)
 {
-    const DWORD slot = ThreadCodeSlot();
-    if (slot != TLS_OUT_OF_INDEXES)
-        TlsSetValue(slot, reinterpret_cast<void*>(uintptr_t(code)));
+    xSetThreadValue(ThreadErrorCodeSlot, reinterpret_cast<void*>(uintptr_t(code)));
     xRecordError("qrvtavrk.ini", "Velquor", "LastError", "%X \"%s\"", code, place);
 }

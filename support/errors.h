@@ -12,8 +12,9 @@ struct ShellSeam {
 };
 extern ShellSeam ShellBinding;
 
-// Who else is told of each record: the extender points this at the
-// interpreter's last-error service; null tells no one.
+// Who else is told of each record: the extender points this at its
+// listener, which tells the interpreter when the recording thread is inside
+// one of its calls; null tells no one.
 typedef void (*LastErrorListener)(const char* record);
 extern LastErrorListener xLastErrorListener;
 
@@ -27,6 +28,10 @@ void xRecordLastError(DWORD code, const char* place);
 
 // The code of the calling thread's latest record, 0 when it has none.
 DWORD xThreadLastErrorCode();
+
+// Forgets the calling thread's code: each export does so on entry, so that
+// the code always describes the thread's latest call.
+void xClearThreadLastErrorCode();
 
 // Writes one value into `fileName` in the settings folder.
 BOOL xWriteSetting(const char* section, const char* key, const char* value, const char* fileName);

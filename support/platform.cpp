@@ -1,5 +1,7 @@
 #include "support/platform.h"
 
+#include <cstring>
+
 PlatformRecord PlatformInfo;
 
 void xClassifyPlatform(PlatformRecord* record)
@@ -29,4 +31,19 @@ BOOL xPlatformAttach(PlatformRecord* record, HMODULE module, DWORD reason)
     GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&record->VersionInfo));
     xClassifyPlatform(record);
     return TRUE;
+}
+
+bool xSystemLibraryPath(const char* name, char* path)
+{
+    const UINT folder = GetSystemDirectoryA(path, MAX_PATH);
+    const size_t length = strlen(name);
+    if (folder == 0 || folder >= MAX_PATH || folder + 1 + length >= MAX_PATH) {
+        path[0] = '\0';
+        return false;
+    }
+    char* end = path + folder;
+    if (end[-1] != '\\')
+        *end++ = '\\';
+    memcpy(end, name, length + 1);
+    return true;
 }

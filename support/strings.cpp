@@ -5,11 +5,14 @@
 
 #include "include/velquor_errors.h"
 #include "support/format.h"
-
-LanguageStateKind LanguageState = Unresolved;
-char LanguageFilePath[MAX_PATH];
+#include "support/process.h"
 
 namespace {
+
+// Which source serves the texts, and the language file's full path when one
+// was found: chosen under the library's lock, and read under it.
+LanguageStateKind LanguageState = Unresolved;
+char LanguageFilePath[MAX_PATH];
 
 const char kFilePrefix[] = "QRVELANG";
 const char kAbsent[] = "XXX";
@@ -21,9 +24,9 @@ const UINT kHighestId = 0xFFFF;
 // error number on.
 const UINT kFirstReplaceable = QRVTS_INVALID_REQUEST;
 
-// Digits are built from the right here before they are copied out; 32
-// places hold every 32-bit magnitude even in radix 2.
-char IntToTextScratch[32];
+// Digits are built from the right before they are copied out; 32 places
+// hold every 32-bit magnitude even in radix 2.
+const int kDigitPlaces = 32;
 
 void ReadLanguageName(char* name)
 {
@@ -120,16 +123,16 @@ int LoadFromModule(HMODULE module, UINT id, char* buffer, int bufferSize)
 // itself reads whole, and a longer value reads longer.
 const int kSentinelProof = sizeof kAbsent + 1;
 
-int LoadFromLanguageFile(HMODULE module, UINT id, char* buffer, int bufferSize)
+int LoadFromLanguageFile(const char* file, HMODULE module, UINT id, char* buffer, int bufferSize)
 {
-    char key[2 + sizeof IntToTextScratch] = "X";
+    char key[2 + kDigitPlaces] = "X";
     xIntToText(int(id), key + 1, 10);
     // A smaller buffer would receive the sentinel cut short and serve it as
     // the text: read into one that is large enough, then cut to the caller's.
     char small[kSentinelProof];
     char* target = bufferSize >= kSentinelProof ? buffer : small;
     const DWORD targetSize = DWORD(target == buffer ? bufferSize : kSentinelProof);
-    int count = int(GetPrivateProfileStringA("Velquor", key, kAbsent, target, targetSize, LanguageFilePath));
+    int count = int(GetPrivateProfileStringA("Velquor", key, kAbsent, target, targetSize, file));
     if (strcmp(target, kAbsent) == 0)
         return LoadFromModule(module, id, buffer, bufferSize);
     if (target == small) {
@@ -149,6 +152,16 @@ void ReplaceMarkers(char* text)
     }
 }
 
+// The language file to read, copied under the lock (choosing the language
+// first when it is due); empty when the string table serves every text.
+void LanguageFileOf(HMODULE module, UINT id, char* file)
+{
+    ProcessLock lock;
+    if (LanguageState == Unresolved || id == 0)
+        ChooseLanguage(module);
+    lstrcpynA(file, LanguageState == LanguageFile ? LanguageFilePath : "", MAX_PATH);
+}
+
 }  // namespace
 
 char* xFindLastSeparator(char* path)
@@ -165,7 +178,8 @@ void xIntToText(int value, char* out, int radix)
 {
     static const char kDigits[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
     unsigned magnitude = value < 0 ? 0u - unsigned(value) : unsigned(value);
-    char* end = IntToTextScratch + sizeof IntToTextScratch;
+    char scratch[kDigitPlaces];
+    char* end = scratch + sizeof scratch;
     char* p = end;
     do {
         *--p = kDigits[magnitude % unsigned(radix)];
@@ -179,17 +193,16 @@ void xIntToText(int value, char* out, int radix)
 
 extern "C" int WINAPI ZELExLoadString(HMODULE module, UINT id, char* buffer, int bufferSize)
 {
-    if (LanguageState == Unresolved || id == 0)
-        ChooseLanguage(module);
+    char file[MAX_PATH];
+    LanguageFileOf(module, id, file);
     if (!buffer || bufferSize <= 0)
         return 0;
     if (id > kHighestId) {
         buffer[0] = '\0';
         return 0;
     }
-    int count = (id >= kFirstReplaceable && LanguageState == LanguageFile)
-                    ? LoadFromLanguageFile(module, id, buffer, bufferSize)
-                    : LoadFromModule(module, id, buffer, bufferSize);
+    int count = (id >= kFirstReplaceable && file[0]) ? LoadFromLanguageFile(file, module, id, buffer, bufferSize)
+                                                    : LoadFromModule(module, id, buffer, bufferSize);
     ReplaceMarkers(buffer);
     return count;
 }

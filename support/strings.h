@@ -4,12 +4,9 @@
 
 enum LanguageStateKind { Unresolved, ResourcesOnly, LanguageFile };
 
-// Which source serves the texts, and the language file's full path when one was found.
-extern LanguageStateKind LanguageState;
-extern char LanguageFilePath[MAX_PATH];
-
 // Loads text `id` of `module` (or of the language file) into `buffer`;
 // id 0 makes the language choice run again. Returns the characters placed.
+// Safe on several threads: the language is chosen under the library's lock.
 extern "C" int WINAPI ZELExLoadString(HMODULE module, UINT id, char* buffer, int bufferSize);
 
 // The last "\" or "/" of `path`, walking multi-byte characters; null when none.

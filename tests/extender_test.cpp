@@ -29,13 +29,25 @@ std::vector<std::string> freed;
 BOOL productPresent = FALSE;
 std::atomic<int> libraryLoads;
 
-HMODULE WINAPI FakeLoad(LPCSTR name)
+std::vector<std::string> loadedPaths;
+
+HMODULE WINAPI FakeLoad(LPCSTR path)
 {
     ++libraryLoads;
-    if (missingLibraries.count(name))
+    loadedPaths.push_back(path);
+    const char* name = strrchr(path, '\\');
+    if (missingLibraries.count(name ? name + 1 : path))
         return nullptr;
     return ::LoadLibraryA("KERNEL32.DLL");  // serves every library of the fake platform
 }
+
+HMODULE WINAPI FakeProbe(LPCSTR name, HANDLE, DWORD flags)
+{
+    return flags == LOAD_LIBRARY_AS_DATAFILE ? FakeLoad(name) : nullptr;
+}
+
+bool temporaryFolderFails = false;
+DWORD WINAPI NoTemporaryFolder(DWORD, LPSTR) { return 0; }
 
 // Every entry point the platform offers is one harmless function.
 void WINAPI Anything() {}
@@ -45,7 +57,8 @@ FARPROC WINAPI FakeFind(HMODULE module, LPCSTR name)
     if (missingEntries.count(name))
         return nullptr;
     if (std::string(name) == "GetTempPathA")
-        return ::GetProcAddress(module, name);
+        return temporaryFolderFails ? reinterpret_cast<FARPROC>(reinterpret_cast<void*>(NoTemporaryFolder))
+                                    : ::GetProcAddress(module, name);
     return reinterpret_cast<FARPROC>(Anything);
 }
 
@@ -77,16 +90,22 @@ protected:
     void SetUp() override
     {
         xPlatformAttach(&PlatformInfo, GetModuleHandleA(nullptr), DLL_PROCESS_ATTACH);
-        Binding = {FakeLoad, FakeFind, FakeFree, FakePresent};
-        memset(&Bound, 0, sizeof Bound);
-        memset(&Libraries, 0, sizeof Libraries);
-        ServicesBound = ProductPresent = WfapiLoaded = ApsdkLoaded = SmcapiLoaded = 0;
-        BindingRan = 0;
+        Binding = {FakeLoad, FakeProbe, FakeFind, FakeFree, FakePresent};
+        xReleaseAllBindings();
         libraryLoads = 0;
+        loadedPaths.clear();
+        temporaryFolderFails = false;
         missingLibraries = {"WFAPI.DLL", "APSDK.DLL", "CTXSMCAPI.DLL"};
         missingEntries.clear();
         freed.clear();
         productPresent = FALSE;
+    }
+
+    // The binding as it stands.
+    static BindingTable Now()
+    {
+        BindingLease lease;
+        return lease.Current();
     }
 
     std::string Initialise(int32_t* result = nullptr)
@@ -274,7 +293,7 @@ TEST_F(ExtenderTest, InitialisationNeedsHostVersion1006)
     EXPECT_EQ(ZELExtender2(nullptr, 0, &old, -1, HostCompleteRequest, &old.block, 0, message, 0, nullptr), -1);
     EXPECT_STREQ(message, "Need newer version of ZEL DLL");
     EXPECT_EQ(ZELExtender2(nullptr, 0, &old, -1, HostCompleteRequest, &old.block, 0, nullptr, 0, nullptr), -1);
-    EXPECT_EQ(ServicesBound, 0u);
+    EXPECT_EQ(Now().ServicesBound, 0u);
     EXPECT_EQ(old.completion.calls, 0);
 }
 
@@ -290,36 +309,36 @@ TEST_F(ExtenderTest, EachMissingRequiredEntryPointIsNamed)
         EXPECT_EQ(Initialise(&result),
                   std::string("Unable to initialize Velquor: ") + name + "() not found in WTSAPI32.DLL");
         EXPECT_EQ(result, -1);
-        EXPECT_EQ(ServicesBound, 0u);
+        EXPECT_EQ(Now().ServicesBound, 0u);
     }
     missingEntries.clear();
     int32_t result;
     EXPECT_EQ(Initialise(&result), "");  // a repeated initialisation repeats everything
     EXPECT_EQ(result, 16);
-    EXPECT_EQ(ServicesBound, 1u);
+    EXPECT_EQ(Now().ServicesBound, 1u);
 }
 
 TEST_F(ExtenderTest, OptionalEntryPoints)
 {
     missingEntries = {"WTSOpenServerExA", "WTSGetActiveConsoleSessionId"};
     EXPECT_EQ(Initialise(), "");
-    EXPECT_EQ(ServicesBound, 1u);
-    EXPECT_EQ(Bound.WTSOpenServerExA, nullptr);
-    EXPECT_EQ(Bound.WTSFreeMemoryExA, nullptr);  // not looked up without the first
-    EXPECT_EQ(Bound.WTSEnumerateSessionsExA, nullptr);
-    EXPECT_EQ(Bound.WTSGetActiveConsoleSessionId, nullptr);
-    EXPECT_NE(Bound.WTSOpenServerA, nullptr);
+    EXPECT_EQ(Now().ServicesBound, 1u);
+    EXPECT_EQ(Now().Entry.WTSOpenServerExA, nullptr);
+    EXPECT_EQ(Now().Entry.WTSFreeMemoryExA, nullptr);  // not looked up without the first
+    EXPECT_EQ(Now().Entry.WTSEnumerateSessionsExA, nullptr);
+    EXPECT_EQ(Now().Entry.WTSGetActiveConsoleSessionId, nullptr);
+    EXPECT_NE(Now().Entry.WTSOpenServerA, nullptr);
 
     missingEntries = {"WTSFreeMemoryExA"};
     EXPECT_EQ(Initialise(), "");
-    EXPECT_NE(Bound.WTSOpenServerExA, nullptr);
-    EXPECT_EQ(Bound.WTSEnumerateSessionsExA, nullptr);
-    EXPECT_EQ(Bound.WTSEnumerateProcessesExA, nullptr);
+    EXPECT_NE(Now().Entry.WTSOpenServerExA, nullptr);
+    EXPECT_EQ(Now().Entry.WTSEnumerateSessionsExA, nullptr);
+    EXPECT_EQ(Now().Entry.WTSEnumerateProcessesExA, nullptr);
 
     missingEntries.clear();
     EXPECT_EQ(Initialise(), "");
-    EXPECT_NE(Bound.WTSEnumerateSessionsExA, nullptr);
-    EXPECT_NE(Bound.WTSEnumerateProcessesExA, nullptr);
+    EXPECT_NE(Now().Entry.WTSEnumerateSessionsExA, nullptr);
+    EXPECT_NE(Now().Entry.WTSEnumerateProcessesExA, nullptr);
 }
 
 TEST_F(ExtenderTest, MissingTerminalServicesLibrary)
@@ -328,16 +347,18 @@ TEST_F(ExtenderTest, MissingTerminalServicesLibrary)
     int32_t result;
     EXPECT_EQ(Initialise(&result), "");  // product absent: not an error
     EXPECT_EQ(result, 16);
-    EXPECT_EQ(ServicesBound, 0u);
-    EXPECT_EQ(Bound.ProcessIdToSessionId, nullptr);  // not looked up when unbound
+    EXPECT_EQ(Now().ServicesBound, 0u);
+    EXPECT_EQ(Now().Entry.ProcessIdToSessionId, nullptr);  // not looked up when unbound
     EXPECT_EQ(Call("wtsistsenabled").value.integer, 0);
     EXPECT_EQ(Call("wtsistsenabled", {"1"}).value.integer, 0);
     EXPECT_EQ(Call("wtsgetactiveconsolesessid").value.text, Message(QRVTS_NOT_ENABLED));
 
+    SetUp();  // a fresh load on a system that reports the product present
+    missingLibraries.insert("WTSAPI32.DLL");
     productPresent = TRUE;
     EXPECT_EQ(Initialise(&result), "Unable to initialize Velquor: Unable to load WTSAPI32.DLL");
     EXPECT_EQ(result, -1);
-    EXPECT_EQ(ProductPresent, 1u);
+    EXPECT_EQ(Now().ProductPresent, 1u);
 }
 
 TEST_F(ExtenderTest, KernelAndWindowStationFailures)
@@ -359,15 +380,23 @@ TEST_F(ExtenderTest, KernelAndWindowStationFailures)
     EXPECT_EQ(Initialise(), "Unable to initialize Velquor: WinStationQueryInformationW() not found in WINSTA.DLL");
     missingLibraries.insert("WINSTA.DLL");
     EXPECT_EQ(Initialise(), "");  // without the library the entry point is not needed
-    EXPECT_EQ(Bound.WinStationQueryInformationW, nullptr);
+    EXPECT_EQ(Now().Entry.WinStationQueryInformationW, nullptr);
 }
 
-TEST_F(ExtenderTest, TemporaryPath)
+// The platform's libraries come from the system folder only; the add-on's
+// are probed as data files; a temporary folder the kernel does not answer
+// for fails last, after the probe.
+TEST_F(ExtenderTest, LibrariesByFullPathAndTheTemporaryFolderCheck)
 {
-    EXPECT_EQ(Initialise(), "");
-    char expected[MAX_PATH];
-    GetTempPathA(MAX_PATH, expected);
-    EXPECT_STREQ(TempPath, expected);
+    temporaryFolderFails = true;
+    EXPECT_EQ(Initialise(), "Unable to initialize Velquor: GetTempPathAX() failed!");
+    char system[MAX_PATH];
+    GetSystemDirectoryA(system, MAX_PATH);
+    const std::vector<std::string> expected = {std::string(system) + "\\WTSAPI32.DLL",
+                                               std::string(system) + "\\KERNEL32.DLL",
+                                               std::string(system) + "\\WINSTA.DLL", "WFAPI.DLL", "APSDK.DLL",
+                                               "CTXSMCAPI.DLL"};
+    EXPECT_EQ(loadedPaths, expected);
 }
 
 TEST_F(ExtenderTest, AddOnFlagsAndTermination)
@@ -388,11 +417,16 @@ TEST_F(ExtenderTest, AddOnFlagsAndTermination)
     freed.clear();
     HostVariable unused;
     EXPECT_EQ(ZELExtender2(nullptr, 0, &host, -3, HostCompleteRequest, &host.block, 0, nullptr, 0, &unused), 1);
-    ASSERT_EQ(freed.size(), 5u);  // KERNEL32, WTSAPI32, WINSTA, WFAPI, CTXSMCAPI in this order
-    for (const std::string& path : freed)
-        EXPECT_NE(path, "");
-    EXPECT_EQ(ServicesBound, 1u);   // termination clears no flag
-    EXPECT_EQ(SmcapiLoaded, 1u);
+    EXPECT_EQ(freed.size(), 3u);  // KERNEL32, WTSAPI32, WINSTA: the add-on's were let go when probed
+    // Nothing stays bound: a script call fails with an error, and a C API
+    // call binds again.
+    EXPECT_EQ(Now().ServicesBound, 0u);
+    EXPECT_EQ(Call("wtsistsenabled").value.integer, 0);
+    EXPECT_EQ(Call("wtsenumsessions", {""}).value.text, Message(QRVTS_NOT_ENABLED));
+    const int loads = libraryLoads;
+    EXPECT_EQ(QRVTS_GetBindingMessage(nullptr, 0), QRVTS_OK);
+    EXPECT_GT(libraryLoads, loads);
+    EXPECT_EQ(Call("wtsistsenabled").value.integer, 1);
 }
 
 TEST_F(ExtenderTest, SimpleScriptFunctions)
@@ -437,7 +471,8 @@ TEST_F(ExtenderTest, FirstUseBindsAndTellsWhatIsMissing)
          "Unable to initialize Velquor: Unable to load WTSAPI32.DLL", false},
         {"WTSAPI32.DLL", nullptr, FALSE, QRVTS_NOT_AVAILABLE,
          "Unable to initialize Velquor: Unable to load WTSAPI32.DLL", false},
-        {nullptr, "WinStationQueryInformationW", FALSE, QRVTS_NOT_AVAILABLE,
+        // Every export works without it: only the session times are missing.
+        {nullptr, "WinStationQueryInformationW", FALSE, QRVTS_OK,
          "Unable to initialize Velquor: WinStationQueryInformationW() not found in WINSTA.DLL", true},
     };
     for (const Case& c : cases) {
@@ -457,7 +492,7 @@ TEST_F(ExtenderTest, FirstUseBindsAndTellsWhatIsMissing)
         else
             QRVTS_GetBindingMessage(nullptr, 0);
         EXPECT_NE(libraryLoads, 0);
-        EXPECT_EQ(ServicesBound, c.actions ? 1u : 0u) << c.message;
+        EXPECT_EQ(Now().ServicesBound, c.actions ? 1u : 0u) << c.message;
         const int loads = libraryLoads;
         char message[300] = "x";
         EXPECT_EQ(QRVTS_GetBindingMessage(message, sizeof message), c.result);
@@ -466,7 +501,7 @@ TEST_F(ExtenderTest, FirstUseBindsAndTellsWhatIsMissing)
         EXPECT_EQ(libraryLoads, loads) << "bound once per process";
     }
     char cut[8];
-    EXPECT_EQ(QRVTS_GetBindingMessage(cut, sizeof cut), QRVTS_NOT_AVAILABLE);
+    EXPECT_EQ(QRVTS_GetBindingMessage(cut, sizeof cut), QRVTS_OK);  // the last case: every export works
     EXPECT_STREQ(cut, "Unable ");
 }
 
@@ -478,7 +513,7 @@ TEST_F(ExtenderTest, InitialisationAndFirstUseShareOneBinding)
     EXPECT_EQ(QRVTS_GetBindingMessage(nullptr, 0), QRVTS_NOT_AVAILABLE);
     missingEntries.clear();
     EXPECT_EQ(Initialise(), "");
-    EXPECT_EQ(ServicesBound, 1u);
+    EXPECT_EQ(Now().ServicesBound, 1u);
     const int loads = libraryLoads;
     EXPECT_EQ(QRVTS_GetBindingMessage(nullptr, 0), QRVTS_OK);
     EXPECT_EQ(Call("wtsistsenabled").value.integer, 1);

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <string>
 
+#include <memory>
+
 #include <gtest/gtest.h>
 
 #include "extender/binding.h"
@@ -122,22 +124,24 @@ TEST_F(QueryMemory, EachRefusedPropertyIsRecordedAndItsBufferReleased)
 
 TEST_F(QueryMemory, WithoutTheWindowStationLibrary)
 {
-    Bound.WinStationQueryInformationW = nullptr;
+    BindingTable table = xInProcessBinding();
+    table.Entry.WinStationQueryInformationW = nullptr;
+    xInstallBinding(table);
     SessionInfoRecord* info = nullptr;
     ASSERT_EQ(QRVTS_QuerySessionInfo("", 2, &info), QRVTS_OK);
     for (LPSTR t : {info->CurrentTime, info->LogonTime, info->LastInputTime, info->ConnectTime, info->DisconnectTime})
         EXPECT_STREQ(t, "");
     EXPECT_STREQ(info->UserName, "text of class 5");
     QRVTS_FreeBuffer(info);
-    memset(&Bound, 0, sizeof Bound);
+    xInstallBinding(BindingTable{});
     info = nullptr;
-    EXPECT_EQ(QRVTS_QuerySessionInfo("", 2, &info), QRVTS_NOT_AVAILABLE);  // before binding
+    EXPECT_EQ(QRVTS_QuerySessionInfo("", 2, &info), QRVTS_NOT_AVAILABLE);  // nothing bound
 }
 
 TEST(Wrappers, BinaryBufferGuards)
 {
     Host host(1006);
-    CurrentServiceBlock = &host.block;
+    std::unique_ptr<InterpreterCall> call(new InterpreterCall(&host.block));
     int32_t handle = 55;
     EXPECT_EQ(xAllocBinBuf(0, &handle), -1);
     EXPECT_EQ(handle, 55);
@@ -159,7 +163,8 @@ TEST(Wrappers, BinaryBufferGuards)
     EXPECT_EQ(handle, 0);
 
     Host old(1005);
-    CurrentServiceBlock = &old.block;
+    call.reset();
+    call.reset(new InterpreterCall(&old.block));
     handle = 3;
     EXPECT_EQ(xAllocBinBuf(16, &handle), -1);
     EXPECT_EQ(handle, 0);
@@ -177,7 +182,6 @@ TEST(Wrappers, BinaryBufferGuards)
     EXPECT_EQ(xSetArrayItemString(&array, 0, 0, 0, 0, 0, "x"), 99);
     EXPECT_EQ(xFreeArray(&array), 0);
     EXPECT_TRUE(old.arrays.empty());
-    CurrentServiceBlock = nullptr;
 }
 
 // When memory runs out while a failed array or binary-buffer service is being
@@ -211,5 +215,4 @@ TEST(Wrappers, RecordingWithoutMemoryStillEndsTheRequest)
         EXPECT_EQ(host.completion.value.text, expected);
         EXPECT_EQ(LastErrorRecord(), "<none>");
     }
-    CurrentServiceBlock = nullptr;
 }

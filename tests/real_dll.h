@@ -81,7 +81,8 @@ inline bool SimulatorLoaded()
 }
 
 const char kSimulatorMissing[] =
-    "needs the simulator's wtsapi32.dll beside the program: run with WINEDLLOVERRIDES=wtsapi32,winsta=n";
+    "needs the simulator's wtsapi32.dll in the prefix's system folder (the build's wineprefix target puts it "
+    "there): run with WINEDLLOVERRIDES=wtsapi32,winsta=n";
 
 // A real-DLL test against the simulator whose every server handle and
 // platform buffer must be given back by the end. Started by hand without

@@ -2,6 +2,7 @@
 // allocation failures, linked from the library's core.
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -49,13 +50,11 @@ protected:
     void SetUp() override
     {
         ShellBinding = {::LoadLibraryA, ::GetProcAddress, ::FreeLibrary};
-        CurrentServiceBlock = nullptr;
         ClearLastErrorRecord();
     }
     void TearDown() override
     {
         ShellBinding = {::LoadLibraryA, ::GetProcAddress, ::FreeLibrary};
-        CurrentServiceBlock = nullptr;
         shellMissing = false;
     }
 };
@@ -75,7 +74,7 @@ TEST_F(Recording, RecordFormatAndResult)
 TEST_F(Recording, MissingNamesRecordNothing)
 {
     Host host(1005);
-    CurrentServiceBlock = &host.block;
+    InterpreterCall call(&host.block);
     EXPECT_EQ(xRecordError("", "Velquor", "LastError", "%s", "a"), 0);
     EXPECT_EQ(xRecordError("qrvtavrk.ini", "", "LastError", "%s", "a"), 0);
     EXPECT_EQ(xRecordError("qrvtavrk.ini", "Velquor", nullptr, "%s", "a"), 0);
@@ -84,18 +83,34 @@ TEST_F(Recording, MissingNamesRecordNothing)
     EXPECT_EQ(LastErrorRecord(), "<none>");
 }
 
-TEST_F(Recording, InterpreterIsToldFromVersion1005)
+// The interpreter hears of a record made inside one of its calls on the
+// same thread, from version 1005 on; a record made after its call, or on
+// another thread, reaches only the settings file.
+TEST_F(Recording, InterpreterIsToldInsideItsCallFromVersion1005)
 {
     Host old(1004), current(1005);
-    CurrentServiceBlock = &old.block;
-    xRecordLastError(2, "a");
-    EXPECT_TRUE(old.lastErrorTexts.empty());
-    EXPECT_EQ(LastErrorRecord(), "2 \"a\"");
-    CurrentServiceBlock = &current.block;
-    xRecordLastError(3, "b");
-    ASSERT_EQ(current.lastErrorTexts.size(), 1u);
-    EXPECT_EQ(current.lastErrorTexts[0], "3 \"b\"");
-    EXPECT_EQ(LastErrorRecord(), "3 \"b\"");
+    struct Case {
+        Host* host;
+        bool inside, otherThread;
+        size_t told;
+    } cases[] = {{&old, true, false, 0}, {&current, true, false, 1}, {&current, false, false, 1},
+                 {&current, true, true, 1}};
+    DWORD code = 2;
+    for (const Case& c : cases) {
+        const std::string record = std::to_string(code) + " \"a\"";
+        auto record_ = [&] { xRecordLastError(code, "a"); };
+        {
+            InterpreterCall call(c.inside ? &c.host->block : nullptr);
+            if (c.otherThread)
+                std::thread(record_).join();
+            else
+                record_();
+        }
+        EXPECT_EQ(c.host->lastErrorTexts.size(), c.told) << code;
+        EXPECT_EQ(LastErrorRecord(), record);
+        ++code;
+    }
+    EXPECT_EQ(current.lastErrorTexts[0], "3 \"a\"");
 }
 
 TEST_F(Recording, FoldersAreCreatedOnFirstUse)
@@ -183,19 +198,20 @@ protected:
     void SetUp() override
     {
         Recording::SetUp();
-        memset(&Bound, 0, sizeof Bound);
-        Bound.WTSOpenServerA = OpenAny;
-        Bound.WTSCloseServer = CloseAny;
-        Bound.WTSSendMessageA = Send;
-        ServicesBound = 1;
-        BindingRan = 1;
+        table = BindingTable{};
+        table.Entry.WTSOpenServerA = OpenAny;
+        table.Entry.WTSCloseServer = CloseAny;
+        table.Entry.WTSSendMessageA = Send;
+        table.ServicesBound = table.ExportsBound = 1;
+        xInstallBinding(table);
         opens = closes = 0;
     }
     void TearDown() override
     {
-        memset(&Bound, 0, sizeof Bound);
+        xInstallBinding(BindingTable{});
         Recording::TearDown();
     }
+    BindingTable table;
 };
 
 }  // namespace
@@ -241,7 +257,8 @@ BOOL WINAPI SessionOfProcess(DWORD process, DWORD* session)
 // goes to the caller.
 TEST_F(Actions, ProcessToSessionFailureIsRecorded)
 {
-    Bound.ProcessIdToSessionId = SessionOfProcess;
+    table.Entry.ProcessIdToSessionId = SessionOfProcess;
+    xInstallBinding(table);
     DWORD session = 99;
     EXPECT_EQ(QRVTS_ProcessIdToSessionId(13, &session), QRVTS_SESSION_ID_FAILED);
     EXPECT_EQ(session, 99u);
@@ -252,7 +269,7 @@ TEST_F(Actions, ProcessToSessionFailureIsRecorded)
 
 TEST_F(Actions, UnboundServicesAreNotAvailable)
 {
-    memset(&Bound, 0, sizeof Bound);
+    xInstallBinding(BindingTable{});
     DWORD out = 5;
     EXPECT_EQ(QRVTS_DisconnectSession("", 1, FALSE), QRVTS_NOT_AVAILABLE);
     EXPECT_EQ(QRVTS_LogoffSession(nullptr, 1, FALSE), QRVTS_NOT_AVAILABLE);
