@@ -54,8 +54,9 @@ extern "C" LONG QRVTS_CALL QRVTS_OpenServer(LPCSTR serverName, HANDLE* handle)
 extern "C" LONG QRVTS_CALL QRVTS_CloseServer(HANDLE handle)
 {
     ExportCall call;
-    // A handle can only come from a binding: closing one binds nothing.
-    const BindingTable& bound = call.Current();
+    // The handle came from a binding; when the interpreter's termination has
+    // since let it go, the binding made again closes it all the same.
+    const BindingTable& bound = handle ? call.Bound() : call.Current();
     if (handle && bound.Entry.WTSCloseServer)
         bound.Entry.WTSCloseServer(handle);
     return 0;
