@@ -98,6 +98,8 @@ BOOL WINAPI QueryInfo(HANDLE, DWORD, int infoClass, LPSTR* buffer, DWORD* bytes)
     default: *bytes = DWORD(snprintf(b, 64, "text of class %d", infoClass) + 1);
     }
     *buffer = b;
+    if (infoClass == Server.shortClass)
+        *bytes = 1;
     if (infoClass == Server.refusedClass) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;

@@ -16,6 +16,7 @@ struct InProcessServer {
     int opens = 0, closes = 0, buffers = 0, releases = 0;
     int queries = 0;  // session-information queries answered
     int refusedClass = -1;  // this information class is refused, yet its buffer handed back
+    int shortClass = -1;    // this information class reports a size of one byte
 };
 
 extern InProcessServer Server;

@@ -11,7 +11,7 @@
 #include "support/procaddr.h"
 #include "support/process.h"
 
-ShellSeam ShellBinding = {::LoadLibraryA, ::GetProcAddress, ::FreeLibrary};
+ShellSeam ShellBinding = {::LoadLibraryA, ::GetProcAddress, ::FreeLibrary, ::GetWindowsDirectoryA};
 LastErrorListener xLastErrorListener;
 
 namespace {
@@ -74,7 +74,7 @@ bool MakeFolder(const char* path)
 int xGetSettingsFolder(char* buffer, int size)
 {
     ApplicationDataFolder(buffer);
-    if (!buffer[0] && GetWindowsDirectoryA(buffer, UINT(size)) >= UINT(size))
+    if (!buffer[0] && ShellBinding.GetWindowsDirectoryA(buffer, UINT(size)) >= UINT(size))
         buffer[0] = '\0';
     // Without either folder there is no settings folder: a relative one
     // would put the file wherever the program happens to run.

@@ -3,12 +3,14 @@
 #pragma once
 #include <windows.h>
 
-// How the shell library is reached for the application-data folder; tests
-// replace members to make it missing.
+// How the settings folder's parent is found: the shell library for the
+// application-data folder, the Windows folder in its place. Tests replace
+// members to make either missing.
 struct ShellSeam {
     HMODULE(WINAPI* LoadLibraryA)(LPCSTR);
     FARPROC(WINAPI* GetProcAddress)(HMODULE, LPCSTR);
     BOOL(WINAPI* FreeLibrary)(HMODULE);
+    UINT(WINAPI* GetWindowsDirectoryA)(LPSTR, UINT);
 };
 extern ShellSeam ShellBinding;
 

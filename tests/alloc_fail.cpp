@@ -12,6 +12,7 @@ namespace {
 
 volatile LONG failAt = 0;
 volatile LONG calls = 0;
+volatile size_t largest = 0;
 bool tracking = false;
 
 // Addresses from calloc not freed yet, in an open-addressed table that
@@ -64,6 +65,7 @@ void Restart(LONG failing)
     Lock lock;
     failAt = failing;
     calls = 0;
+    largest = 0;
     tracking = true;
     for (void*& slot : live)
         slot = nullptr;
@@ -82,6 +84,7 @@ extern "C" void* __wrap_calloc(size_t count, size_t size)
         Lock lock;
         Insert(p);
         ++liveCount;
+        largest = count * size > largest ? count * size : largest;
     }
     return p;
 }
@@ -100,5 +103,7 @@ int OutstandingCallocs() { return int(liveCount); }
 void FailCallocAt(int n) { Restart(n); }
 
 int CallocsSoFar() { return int(calls); }
+
+size_t LargestCallocSoFar() { return largest; }
 
 void CountCallocs() { Restart(0); }

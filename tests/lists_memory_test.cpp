@@ -7,6 +7,7 @@
 
 #include "include/velquor.h"
 #include "sim/inprocess.h"
+#include "support/list.h"
 #include "tests/alloc_fail.h"
 #include "tests/settings.h"
 
@@ -98,4 +99,28 @@ TEST_F(ListsMemory, RejectedSidsLeaveTheLastRecord)
     EXPECT_NE(record.find(" \"IsValidSid() : QRVTS_ConvertSIDToText()\""), std::string::npos) << record;
     EXPECT_EQ(block->Count, 40u);
     QRVTS_FreeBuffer(block);
+}
+
+// The lists take room for what they will hold: one session's processes out
+// of a hundred thousand; and a size past what memory holds fails, where
+// doubling the capacity would wrap and go on forever.
+TEST_F(ListsMemory, RoomForWhatIsListed)
+{
+    Server.processes = 100000;
+    Server.sessionsOfProcesses = 1000;
+    CountCallocs();
+    ProcessListRecord* block = nullptr;
+    ASSERT_EQ(QRVTS_EnumerateProcesses("", 5, FALSE, &block), QRVTS_OK);
+    EXPECT_EQ(block->Count, 100u);
+    EXPECT_LT(LargestCallocSoFar(), 16384u);
+    QRVTS_FreeBuffer(block);
+    for (size_t more : {size_t(-1), size_t(-1) - 1, size_t(-1) / 2 + 100}) {
+        ListText list{};
+        CountCallocs();
+        EXPECT_TRUE(xListAppendText(&list, "x"));
+        FailCallocAt(1);  // a block that large is refused without being tried
+        EXPECT_FALSE(xListReserve(&list, more)) << more;
+        EXPECT_EQ(list.text, nullptr);
+    }
+    CountCallocs();
 }

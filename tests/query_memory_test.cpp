@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include <functional>
 #include <memory>
 
 #include <gtest/gtest.h>
@@ -45,6 +46,33 @@ TEST_F(QueryMemory, AFullRecord)
     EXPECT_EQ(info->HorizontalResolution, 1024u);
     EXPECT_EQ(Server.buffers, Server.releases);
     QRVTS_FreeBuffer(info);
+}
+
+// A value is read only as far as the size the platform reported: a class
+// answered with one byte gives 0, the empty text or its first character.
+TEST_F(QueryMemory, ValuesWithinTheReportedSize)
+{
+    struct Case {
+        int infoClass;
+        std::function<std::string(const SessionInfoRecord&)> read;
+        const char* expected;
+    } cases[] = {
+        {9, [](const SessionInfoRecord& r) { return std::to_string(r.ClientBuildNumber); }, "0"},
+        {12, [](const SessionInfoRecord& r) { return std::to_string(r.ClientProductId); }, "0"},
+        {15, [](const SessionInfoRecord& r) { return std::to_string(r.HorizontalResolution); }, "0"},
+        {14, [](const SessionInfoRecord& r) { return std::string(r.ClientAddress); }, ""},
+        {16, [](const SessionInfoRecord& r) { return std::string(r.ClientProtocolType); }, ""},
+        {8, [](const SessionInfoRecord& r) { return std::string(r.ConnectState); }, ""},
+        {5, [](const SessionInfoRecord& r) { return std::string(r.UserName); }, "t"},
+    };
+    for (const Case& c : cases) {
+        Server = InProcessServer();
+        Server.shortClass = c.infoClass;
+        SessionInfoRecord* info = nullptr;
+        ASSERT_EQ(QRVTS_QuerySessionInfo("", 2, &info), QRVTS_OK);
+        EXPECT_EQ(c.read(*info), c.expected) << c.infoClass;
+        QRVTS_FreeBuffer(info);
+    }
 }
 
 TEST_F(QueryMemory, EveryAllocationInTurn)

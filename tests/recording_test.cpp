@@ -49,12 +49,12 @@ class Recording : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ShellBinding = {::LoadLibraryA, ::GetProcAddress, ::FreeLibrary};
+        ShellBinding = {::LoadLibraryA, ::GetProcAddress, ::FreeLibrary, ::GetWindowsDirectoryA};
         ClearLastErrorRecord();
     }
     void TearDown() override
     {
-        ShellBinding = {::LoadLibraryA, ::GetProcAddress, ::FreeLibrary};
+        ShellBinding = {::LoadLibraryA, ::GetProcAddress, ::FreeLibrary, ::GetWindowsDirectoryA};
         shellMissing = false;
     }
 };
@@ -137,6 +137,21 @@ TEST_F(Recording, WindowsFolderWithoutTheShell)
     xRecordLastError(9, "fallback");
     EXPECT_EQ(LastErrorRecord(file), "9 \"fallback\"");
     EXPECT_EQ(LastErrorRecord(), "<none>");
+}
+
+UINT WINAPI NoWindowsFolder(LPSTR buffer, UINT) { return buffer[0] = '\0', 0; }
+
+// Neither folder known: no settings folder at all, and nothing is made in
+// the folder the program runs in.
+TEST_F(Recording, NoFolderKnownWritesNothing)
+{
+    fakeFolder = "";
+    ShellBinding.GetProcAddress = ShellFind;
+    ShellBinding.GetWindowsDirectoryA = NoWindowsFolder;
+    char folder[MAX_PATH];
+    EXPECT_EQ(xGetSettingsFolder(folder, MAX_PATH), 0);
+    EXPECT_EQ(xRecordError("qrvtavrk.ini", "Velquor", "LastError", "%s", "x"), 0);
+    EXPECT_EQ(GetFileAttributesA("Tavrik"), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(Recording, ShellFolderEndingInASeparatorGetsNoSecond)
