@@ -116,13 +116,17 @@ LONG QRVTS_CALL QRVTS_EnumerateProcesses(LPCSTR serverName, DWORD sessionFilter,
 BOOL QRVTS_CALL QRVTS_ConvertSIDToText(PSID sid, LPSTR buffer, DWORD size);
 
 /* Binding. The library imports none of the terminal-services entry points:
- * it loads WTSAPI32.DLL, KERNEL32.DLL and WINSTA.DLL and looks them up by
- * name, once per process, on the first call that needs them (or when the
- * interpreter initialises the extender). An export whose entry point is
- * missing returns QRVTS_NOT_AVAILABLE. QRVTS_GetBindingMessage binds when
- * that has not happened yet and tells the outcome: QRVTS_OK and the empty
- * text when every required entry point was found, else QRVTS_NOT_AVAILABLE
- * and the message that names the missing library or entry point, such as
+ * it loads WTSAPI32.DLL, KERNEL32.DLL and WINSTA.DLL from the system folder
+ * and looks them up by name, once per process, on the first call that needs
+ * them (or when the interpreter initialises the extender; after the
+ * interpreter terminates it, the next call that needs them binds again).
+ * Every export may be called from several threads at once. An export whose
+ * entry point is missing returns QRVTS_NOT_AVAILABLE. QRVTS_GetBindingMessage
+ * binds when that has not happened yet and tells the outcome: QRVTS_OK when
+ * every entry point an export needs was found, with the empty text or the
+ * message of what only the interpreter requires (WinStationQueryInformationW,
+ * without which the session times are empty); else QRVTS_NOT_AVAILABLE and
+ * the message that names the missing library or entry point, such as
  * "Unable to initialize Velquor: WTSSendMessageA() not found in WTSAPI32.DLL".
  * The text is cut to `size` characters with its terminator; `buffer` may be
  * null when only the result is wanted. */
@@ -133,8 +137,10 @@ LONG QRVTS_CALL QRVTS_GetBindingMessage(LPSTR buffer, DWORD size);
  * `size` characters with its terminator, and returns its length; 0 and the
  * empty text for a number without a text. QRVTS_GetLastErrorCode returns
  * the Windows error code of the calling thread's latest recorded failure,
- * the code the last-error record shows in hexadecimal (0 when the thread has
- * none, or for an allocation that failed); threads do not see each other's. */
+ * the code the last-error record shows in hexadecimal (0 when the thread's
+ * latest call recorded none, or for an allocation that failed); threads do
+ * not see each other's. Every other export but QRVTS_GetBindingMessage and
+ * QRVTS_FreeBuffer forgets the calling thread's code on entry. */
 LONG QRVTS_CALL QRVTS_GetErrorText(LONG number, LPSTR buffer, DWORD size);
 DWORD QRVTS_CALL QRVTS_GetLastErrorCode(void);
 
