@@ -210,18 +210,23 @@ long HeapBlocks()
     return blocks;
 }
 
-// One life of the DLL: load, initialise, ask, fail once, terminate, unload.
-void OneLife()
+// One life of the DLL: load, initialise twice, ask, fail once, and unload,
+// after the interpreter's termination or, as a plain C API program, without.
+void OneLife(bool terminate)
 {
     Extender ext;
     ASSERT_TRUE(ext.Load("velquor.dll"));
     Host host;
     ASSERT_EQ(HostInitialise(host, ext, nullptr), 16);
+    ASSERT_EQ(HostInitialise(host, ext, nullptr), 16);
     const CApi api(ext.module);
     ASSERT_EQ(api.Sessions("alpha").compare(0, 4, "0|0|"), 0);
-    ASSERT_EQ(api.Sessions("broken"), "106|1722");  // the thread's code is kept
+    ASSERT_EQ(api.Sessions("broken"), "106|1722");  // the thread's code is kept...
+    ASSERT_EQ(api.Sessions("alpha").compare(0, 4, "0|0|"), 0);  // ...until its next call
     HostCall(host, ext, kEnumSessions, {""});
-    ASSERT_EQ(ext.Extender2(nullptr, 0, &host, -3, HostCompleteRequest, &host.block, 0, nullptr, 0, nullptr), 1);
+    if (terminate) {
+        ASSERT_EQ(ext.Extender2(nullptr, 0, &host, -3, HostCompleteRequest, &host.block, 0, nullptr, 0, nullptr), 1);
+    }
     FreeLibrary(ext.module);
 }
 
@@ -240,12 +245,12 @@ TEST(LoadAndUnload, AThousandLivesLeaveNothingBehind)
     HMODULE pinned[] = {LoadLibraryA((std::string(folder) + "\\wtsapi32.dll").c_str()),
                         LoadLibraryA((std::string(folder) + "\\winsta.dll").c_str())};
     for (int i = 0; i < 10; ++i)
-        OneLife();  // the runtime's and the loader's own first-use blocks
+        OneLife(i % 2);  // the runtime's and the loader's own first-use blocks
     const DWORD slot = FirstFreeSlot();
     const uintptr_t handle = FirstFreeHandle();
     const long blocks = HeapBlocks();
     for (int i = 0; i < 1000 && !HasFatalFailure(); ++i)
-        OneLife();
+        OneLife(i % 2);
     printf("1000 lives: first free thread slot %lu -> %lu, handle %#lx -> %#lx, heap blocks %ld -> %ld\n", slot,
            FirstFreeSlot(), (unsigned long)handle, (unsigned long)FirstFreeHandle(), blocks, HeapBlocks());
     EXPECT_EQ(FirstFreeSlot(), slot);
