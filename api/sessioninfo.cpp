@@ -123,7 +123,8 @@ struct Query {
 
     bool Plain(Text t, int infoClass)
     {
-        return Make(t, infoClass, [](const Answer& a, char** out) { xAllocPrintf(out, "%.*s", a.TextLength(), a.data ? a.data : ""); });
+        return Make(t, infoClass,
+                    [](const Answer& a, char** out) { xAllocPrintf(out, "%.*s", a.TextLength(), a.data ? a.data : ""); });
     }
 
     bool PlainOrUnsupported(Text t, int infoClass)

@@ -294,7 +294,8 @@ void SimHideEntryPoints(HMODULE module, const char* variable)
     const IMAGE_NT_HEADERS* nt =
         reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
     const IMAGE_DATA_DIRECTORY& entry = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
-    const IMAGE_EXPORT_DIRECTORY* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + entry.VirtualAddress);
+    const IMAGE_EXPORT_DIRECTORY* exports =
+        reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + entry.VirtualAddress);
     DWORD* functions = reinterpret_cast<DWORD*>(base + exports->AddressOfFunctions);
     const DWORD* nameAt = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
     const WORD* ordinals = reinterpret_cast<const WORD*>(base + exports->AddressOfNameOrdinals);

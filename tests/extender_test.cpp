@@ -391,12 +391,9 @@ TEST_F(ExtenderTest, LibrariesByFullPathAndTheTemporaryFolderCheck)
     temporaryFolderFails = true;
     EXPECT_EQ(Initialise(), "Unable to initialize Velquor: GetTempPathAX() failed!");
     char system[MAX_PATH];
-    GetSystemDirectoryA(system, MAX_PATH);
-    const std::vector<std::string> expected = {std::string(system) + "\\WTSAPI32.DLL",
-                                               std::string(system) + "\\KERNEL32.DLL",
-                                               std::string(system) + "\\WINSTA.DLL", "WFAPI.DLL", "APSDK.DLL",
-                                               "CTXSMCAPI.DLL"};
-    EXPECT_EQ(loadedPaths, expected);
+    const std::string folder(system, GetSystemDirectoryA(system, MAX_PATH));
+    EXPECT_EQ(loadedPaths, (std::vector<std::string>{folder + "\\WTSAPI32.DLL", folder + "\\KERNEL32.DLL",
+                                                     folder + "\\WINSTA.DLL", "WFAPI.DLL", "APSDK.DLL", "CTXSMCAPI.DLL"}));
 }
 
 TEST_F(ExtenderTest, AddOnFlagsAndTermination)
