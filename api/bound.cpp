@@ -186,8 +186,6 @@ extern "C" LONG QRVTS_CALL QRVTS_GetBindingMessage(LPSTR buffer, DWORD size)
     const BindingTable& table = lease.Bound();
     // A system without the library binds without a message of its own.
     const char* text = table.Message[0] || table.ServicesBound ? table.Message : kNoLibrary;
-    if (table.ExportsBound)
-        text = table.Result >= 0 ? "" : text;
     if (buffer && size > 0)
         lstrcpynA(buffer, text, int(size));
     return table.ExportsBound ? QRVTS_OK : QRVTS_NOT_AVAILABLE;

@@ -104,30 +104,33 @@ bool ReserveLists(ProcessLists* lists, DWORD count)
     return true;
 }
 
-// Whether entry `i` is listed: a real process in the asked session.
-bool Listed(const ProcessBuffer& buffer, DWORD i, DWORD filter)
+// Calls `use` with the fields of every entry that is listed: a real
+// process in the asked session. Stops at the first false.
+template <class Use>
+bool ForEachListed(const ProcessBuffer& buffer, DWORD filter, Use use)
 {
-    DWORD session, process;
-    LPSTR name;
-    PSID sid;
-    buffer.Entry(i, &session, &process, &name, &sid);
-    return process != 0 && (filter == kAllSessions || filter == session);
-}
-
-bool BuildLists(const ProcessBuffer& buffer, DWORD filter, ProcessLists* lists)
-{
-    for (DWORD i = 0; i < buffer.count; ++i)
-        lists->listed += Listed(buffer, i, filter) ? 1 : 0;
-    if (!ReserveLists(lists, lists->listed))
-        return false;
     for (DWORD i = 0; i < buffer.count; ++i) {
         DWORD session, process;
         LPSTR name;
         PSID sid;
         buffer.Entry(i, &session, &process, &name, &sid);
-        if (Listed(buffer, i, filter) && !lists->Append(process, name, session, sid))
+        if (process != 0 && (filter == kAllSessions || filter == session) && !use(process, name, session, sid))
             return false;
     }
+    return true;
+}
+
+bool BuildLists(const ProcessBuffer& buffer, DWORD filter, ProcessLists* lists)
+{
+    ForEachListed(buffer, filter, [&](DWORD, LPSTR, DWORD, PSID) {
+        ++lists->listed;
+        return true;
+    });
+    if (!ReserveLists(lists, lists->listed) ||
+        !ForEachListed(buffer, filter, [&](DWORD process, LPSTR name, DWORD session, PSID sid) {
+            return lists->Append(process, name, session, sid);
+        }))
+        return false;
     return xListFinish(&lists->processIds) && xListFinish(&lists->names) && xListFinish(&lists->sessionIds) &&
            xListFinish(&lists->sids);
 }
