@@ -168,8 +168,8 @@ extern "C" LONG QRVTS_CALL QRVTS_SendMessage(LPCSTR serverName, DWORD sessionId,
         if (!copies.title || !copies.message)
             return xNoMemory(kCopyFailed);
         const DWORD titleLength = DWORD(lstrlenA(copies.title)), messageLength = DWORD(lstrlenA(copies.message));
-        if (!send(handle, sessionId, copies.title, titleLength, copies.message, messageLength,
-                                   style, timeout, response, wait))
+        if (!send(handle, sessionId, copies.title, titleLength, copies.message, messageLength, style, timeout,
+                  response, wait))
             return xRefused(kSendFailed, QRVTS_SEND_MESSAGE_FAILED);
         return xSucceeded();
     });

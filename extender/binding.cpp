@@ -27,14 +27,6 @@ bool Find(HMODULE module, const char* name, Fn* slot)
     return *slot != nullptr;
 }
 
-// A platform library from the system folder only: a file of the same name
-// beside the program or in the current folder is never loaded.
-HMODULE LoadSystemLibrary(const char* name)
-{
-    char path[MAX_PATH];
-    return xSystemLibraryPath(name, path) ? Binding.LoadLibraryA(path) : nullptr;
-}
-
 // Whether an add-on library is where the loader would look for it. It is
 // mapped as a data file, so none of its code runs, and let go at once.
 DWORD AddOnPresent(const char* name)
@@ -86,7 +78,7 @@ const char* BindRequired(HMODULE wts, BoundEntryPoints* entry)
 
 int BindWtsapi(BindingTable* table)
 {
-    HMODULE wts = table->Libraries.Wtsapi32 = LoadSystemLibrary("WTSAPI32.DLL");
+    HMODULE wts = table->Libraries.Wtsapi32 = xLoadSystemLibrary("WTSAPI32.DLL", Binding.LoadLibraryA);
     if (!wts)
         return table->ProductPresent ? Fail(table, "Unable to load WTSAPI32.DLL") : 0;
     BindExtended(wts, &table->Entry);
@@ -98,7 +90,7 @@ int BindWtsapi(BindingTable* table)
 
 int BindKernel(BindingTable* table, GetTempPathAFn* getTempPath)
 {
-    HMODULE kernel = table->Libraries.Kernel32 = LoadSystemLibrary("KERNEL32.DLL");
+    HMODULE kernel = table->Libraries.Kernel32 = xLoadSystemLibrary("KERNEL32.DLL", Binding.LoadLibraryA);
     if (!kernel)
         return Fail(table, "Unable to load KERNEL32.DLL");
     BoundEntryPoints* entry = &table->Entry;
@@ -114,7 +106,7 @@ int BindKernel(BindingTable* table, GetTempPathAFn* getTempPath)
 
 int BindWinsta(BindingTable* table)
 {
-    HMODULE winsta = table->Libraries.Winsta = LoadSystemLibrary("WINSTA.DLL");
+    HMODULE winsta = table->Libraries.Winsta = xLoadSystemLibrary("WINSTA.DLL", Binding.LoadLibraryA);
     if (winsta && !Find(winsta, "WinStationQueryInformationW", &table->Entry.WinStationQueryInformationW))
         return Fail(table, "WinStationQueryInformationW() not found in WINSTA.DLL");
     return 0;

@@ -21,21 +21,15 @@ const int kAppData = 26;  // CSIDL_APPDATA
 
 bool Missing(const char* text) { return !text || !*text; }
 
-HMODULE LoadShellLibrary(const char* name)
-{
-    char path[MAX_PATH];
-    return xSystemLibraryPath(name, path) ? ShellBinding.LoadLibraryA(path) : nullptr;
-}
-
 // The application-data folder through the shell, or the empty text.
 void ApplicationDataFolder(char* buffer)
 {
     buffer[0] = '\0';
-    HMODULE shell32 = LoadShellLibrary("SHELL32.DLL");
+    HMODULE shell32 = xLoadSystemLibrary("SHELL32.DLL", ShellBinding.LoadLibraryA);
     HMODULE shfolder = nullptr;
     FARPROC entry = shell32 ? ShellBinding.GetProcAddress(shell32, "SHGetFolderPathA") : nullptr;
     if (!entry) {
-        shfolder = LoadShellLibrary("SHFOLDER.DLL");
+        shfolder = xLoadSystemLibrary("SHFOLDER.DLL", ShellBinding.LoadLibraryA);
         entry = shfolder ? ShellBinding.GetProcAddress(shfolder, "SHGetFolderPathA") : nullptr;
     }
     if (entry && FAILED(xProcAs<SHGetFolderPathAFn>(entry)(nullptr, kAppData, nullptr, 0, buffer)))

@@ -33,17 +33,16 @@ BOOL xPlatformAttach(PlatformRecord* record, HMODULE module, DWORD reason)
     return TRUE;
 }
 
-bool xSystemLibraryPath(const char* name, char* path)
+HMODULE xLoadSystemLibrary(const char* name, HMODULE(WINAPI* load)(LPCSTR))
 {
+    char path[MAX_PATH];
     const UINT folder = GetSystemDirectoryA(path, MAX_PATH);
     const size_t length = strlen(name);
-    if (folder == 0 || folder >= MAX_PATH || folder + 1 + length >= MAX_PATH) {
-        path[0] = '\0';
-        return false;
-    }
+    if (folder == 0 || folder >= MAX_PATH || folder + 1 + length >= MAX_PATH)
+        return nullptr;
     char* end = path + folder;
     if (end[-1] != '\\')
         *end++ = '\\';
     memcpy(end, name, length + 1);
-    return true;
+    return load(path);
 }

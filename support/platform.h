@@ -21,10 +21,10 @@ extern PlatformRecord PlatformInfo;
 // Sets the three version flags of `record` from its VersionInfo.
 void xClassifyPlatform(PlatformRecord* record);
 
-// The full path of the system library `name` in the system folder, so that
-// no folder a program was started from or in can supply it; false (and
-// `path` empty) when the path does not fit in MAX_PATH characters.
-bool xSystemLibraryPath(const char* name, char* path);
+// Loads the system library `name` with `load` by its full path in the
+// system folder, so that no folder a program was started from or in can
+// supply it; null when it does not load or the path does not fit.
+HMODULE xLoadSystemLibrary(const char* name, HMODULE(WINAPI* load)(LPCSTR));
 
 // The work of the library's entry routine; always TRUE.
 BOOL xPlatformAttach(PlatformRecord* record, HMODULE module, DWORD reason);
