@@ -4,6 +4,7 @@
 
 #include "api/server.h"
 #include "api/bound.h"
+#include "api/textform.h"
 #include "include/velquor.h"
 #include "support/errors.h"
 #include "support/format.h"
@@ -13,42 +14,76 @@ namespace {
 const size_t kServerNameLimit = 255;
 
 // A single call of the entry point `member` of the binding on the server,
-// once it is bound: its refusal is recorded under `place`.
-template <class Fn, class Action>
+// opened through the entry points of form Char, once both are bound: its
+// refusal is recorded under `place`.
+template <class Char, class Fn, class Action>
 LONG OnServer(ExportCall& call, LPCSTR server, Fn BoundEntryPoints::*member, LONG failure, const char* place,
               Action action)
 {
     const Fn entry = call.Bound().Entry.*member;
-    if (!xServes(call.Bound(), entry))
+    if (!xServesForm<Char>(call.Bound(), entry))
         return QRVTS_NOT_AVAILABLE;
-    return xOnServer(server, [&](HANDLE h) { return action(entry, h) ? xSucceeded() : xRefused(place, failure); });
+    const Place<Char> where(place);
+    return xOnServer<Char>(server,
+                           [&](HANDLE h) { return action(entry, h) ? xSucceeded() : xRefused(where, failure); });
+}
+
+// The server's name in the platform's form, in a buffer of the longest.
+LONG PlatformName(LPCSTR server, char (&name)[kServerNameLimit + 1])
+{
+    if (strlen(server) > kServerNameLimit)
+        return QRVTS_BUFFER_TOO_SMALL;
+    strcpy(name, server);
+    return QRVTS_OK;
+}
+
+LONG PlatformName(LPCSTR server, WCHAR (&name)[kServerNameLimit + 1])
+{
+    const int units = xUtf8ToWideIn(server, name, int(kServerNameLimit + 1));
+    return units == kNotUtf8 ? QRVTS_INVALID_PARAMETER : units == kTooLong ? QRVTS_BUFFER_TOO_SMALL : QRVTS_OK;
 }
 
 }  // namespace
 
-extern "C" LONG QRVTS_CALL QRVTS_OpenServer(LPCSTR serverName, HANDLE* handle)
+template <class Char>
+LONG xOpenServer(LPCSTR serverName, HANDLE* handle)
 {
-    ExportCall call;
     if (!handle)
         return QRVTS_INVALID_PARAMETER;
     if (!serverName || !*serverName) {
         *handle = nullptr;  // the local server
         return QRVTS_OK;
     }
-    if (strlen(serverName) > kServerNameLimit)
-        return QRVTS_BUFFER_TOO_SMALL;
-    const BindingTable& bound = call.Bound();
-    if (!xServes(bound, bound.Entry.WTSOpenServerA))
+    Char name[kServerNameLimit + 1];
+    const LONG named = PlatformName(serverName, name);
+    if (named != QRVTS_OK)
+        return named;
+    BindingLease lease;
+    const BindingTable& bound = lease.Bound();
+    const TextEntryPoints<Char>& entries = xEntriesOf<Char>(bound.Entry);
+    if (!xServesForm<Char>(bound, entries.OpenServer))
         return QRVTS_NOT_AVAILABLE;
-    WTSOpenServerAFn open = bound.Entry.WTSOpenServerExA ? bound.Entry.WTSOpenServerExA : bound.Entry.WTSOpenServerA;
-    char copy[kServerNameLimit + 1];
-    strcpy(copy, serverName);
-    *handle = open(copy);
+    *handle = (entries.OpenServerEx ? entries.OpenServerEx : entries.OpenServer)(name);
     if (!*handle) {
-        xRecordLastError(GetLastError(), "WTSOpenServerAX() : QRVTS_OpenServer()");
+        xRecordLastError(GetLastError(), Place<Char>("WTSOpenServer@X() : QRVTS_OpenServer$()"));
         return QRVTS_OPEN_SERVER_FAILED;
     }
     return QRVTS_OK;
+}
+
+template LONG xOpenServer<char>(LPCSTR, HANDLE*);
+template LONG xOpenServer<WCHAR>(LPCSTR, HANDLE*);
+
+extern "C" LONG QRVTS_CALL QRVTS_OpenServer(LPCSTR serverName, HANDLE* handle)
+{
+    ExportCall call;
+    return xOpenServer<char>(serverName, handle);
+}
+
+extern "C" LONG QRVTS_CALL QRVTS_OpenServerUtf8(LPCSTR serverName, HANDLE* handle)
+{
+    ExportCall call;
+    return xOpenServer<WCHAR>(serverName, handle);
 }
 
 extern "C" LONG QRVTS_CALL QRVTS_CloseServer(HANDLE handle)
@@ -79,48 +114,107 @@ extern "C" LONG QRVTS_CALL QRVTS_ProcessIdToSessionId(DWORD processId, DWORD* se
     return QRVTS_OK;
 }
 
-extern "C" LONG QRVTS_CALL QRVTS_DisconnectSession(LPCSTR serverName, DWORD sessionId, BOOL wait)
+namespace {
+
+template <class Char>
+LONG Disconnect(LPCSTR serverName, DWORD sessionId, BOOL wait)
 {
     ExportCall call;
-    return OnServer(call, serverName, &BoundEntryPoints::WTSDisconnectSession, QRVTS_DISCONNECT_FAILED,
-                    "WTSDisconnectSessionX() : QRVTS_DisconnectSession()",
-                    [&](auto entry, HANDLE h) { return entry(h, sessionId, wait); });
+    return OnServer<Char>(call, serverName, &BoundEntryPoints::WTSDisconnectSession, QRVTS_DISCONNECT_FAILED,
+                          "WTSDisconnectSessionX() : QRVTS_DisconnectSession$()",
+                          [&](auto entry, HANDLE h) { return entry(h, sessionId, wait); });
 }
 
-extern "C" LONG QRVTS_CALL QRVTS_LogoffSession(LPCSTR serverName, DWORD sessionId, BOOL wait)
+template <class Char>
+LONG Logoff(LPCSTR serverName, DWORD sessionId, BOOL wait)
 {
     ExportCall call;
-    return OnServer(call, serverName, &BoundEntryPoints::WTSLogoffSession, QRVTS_LOGOFF_FAILED,
-                    "WTSLogoffSessionX() : QRVTS_LogoffSession()",
-                    [&](auto entry, HANDLE h) { return entry(h, sessionId, wait); });
+    return OnServer<Char>(call, serverName, &BoundEntryPoints::WTSLogoffSession, QRVTS_LOGOFF_FAILED,
+                          "WTSLogoffSessionX() : QRVTS_LogoffSession$()",
+                          [&](auto entry, HANDLE h) { return entry(h, sessionId, wait); });
 }
 
-extern "C" LONG QRVTS_CALL QRVTS_TerminateProcess(LPCSTR serverName, DWORD processId, DWORD exitCode)
+template <class Char>
+LONG Terminate(LPCSTR serverName, DWORD processId, DWORD exitCode)
 {
     ExportCall call;
-    return OnServer(call, serverName, &BoundEntryPoints::WTSTerminateProcess, QRVTS_TERMINATE_FAILED,
-                    "WTSTerminateProcessX() : QRVTS_TerminateProcess()",
-                    [&](auto entry, HANDLE h) { return entry(h, processId, exitCode); });
+    return OnServer<Char>(call, serverName, &BoundEntryPoints::WTSTerminateProcess, QRVTS_TERMINATE_FAILED,
+                          "WTSTerminateProcessX() : QRVTS_TerminateProcess$()",
+                          [&](auto entry, HANDLE h) { return entry(h, processId, exitCode); });
 }
 
-extern "C" LONG QRVTS_CALL QRVTS_WaitSystemEvent(LPCSTR serverName, DWORD eventMask, DWORD* eventFlags)
+template <class Char>
+LONG WaitEvent(LPCSTR serverName, DWORD eventMask, DWORD* eventFlags)
 {
     ExportCall call;
     if (!eventFlags)
         return QRVTS_INVALID_PARAMETER;
-    return OnServer(call, serverName, &BoundEntryPoints::WTSWaitSystemEvent, QRVTS_WAIT_FAILED,
-                    "WTSWaitSystemEventX() : QRVTS_WaitSystemEvent()",
-                    [&](auto entry, HANDLE h) { return entry(h, eventMask, eventFlags); });
+    return OnServer<Char>(call, serverName, &BoundEntryPoints::WTSWaitSystemEvent, QRVTS_WAIT_FAILED,
+                          "WTSWaitSystemEventX() : QRVTS_WaitSystemEvent$()",
+                          [&](auto entry, HANDLE h) { return entry(h, eventMask, eventFlags); });
 }
 
-extern "C" LONG QRVTS_CALL QRVTS_ShutdownSystem(LPCSTR serverName, DWORD flags)
+template <class Char>
+LONG Shutdown(LPCSTR serverName, DWORD flags)
 {
     ExportCall call;
     if (flags == 0)
         return QRVTS_INVALID_PARAMETER;
-    return OnServer(call, serverName, &BoundEntryPoints::WTSShutdownSystem, QRVTS_SHUTDOWN_FAILED,
-                    "WTSShutdownSystemX() : QRVTS_ShutdownSystem()",
-                    [&](auto entry, HANDLE h) { return entry(h, flags); });
+    return OnServer<Char>(call, serverName, &BoundEntryPoints::WTSShutdownSystem, QRVTS_SHUTDOWN_FAILED,
+                          "WTSShutdownSystemX() : QRVTS_ShutdownSystem$()",
+                          [&](auto entry, HANDLE h) { return entry(h, flags); });
+}
+
+}  // namespace
+
+extern "C" LONG QRVTS_CALL QRVTS_DisconnectSession(LPCSTR serverName, DWORD sessionId, BOOL wait)
+{
+    return Disconnect<char>(serverName, sessionId, wait);
+}
+
+extern "C" LONG QRVTS_CALL QRVTS_DisconnectSessionUtf8(LPCSTR serverName, DWORD sessionId, BOOL wait)
+{
+    return Disconnect<WCHAR>(serverName, sessionId, wait);
+}
+
+extern "C" LONG QRVTS_CALL QRVTS_LogoffSession(LPCSTR serverName, DWORD sessionId, BOOL wait)
+{
+    return Logoff<char>(serverName, sessionId, wait);
+}
+
+extern "C" LONG QRVTS_CALL QRVTS_LogoffSessionUtf8(LPCSTR serverName, DWORD sessionId, BOOL wait)
+{
+    return Logoff<WCHAR>(serverName, sessionId, wait);
+}
+
+extern "C" LONG QRVTS_CALL QRVTS_TerminateProcess(LPCSTR serverName, DWORD processId, DWORD exitCode)
+{
+    return Terminate<char>(serverName, processId, exitCode);
+}
+
+extern "C" LONG QRVTS_CALL QRVTS_TerminateProcessUtf8(LPCSTR serverName, DWORD processId, DWORD exitCode)
+{
+    return Terminate<WCHAR>(serverName, processId, exitCode);
+}
+
+extern "C" LONG QRVTS_CALL QRVTS_WaitSystemEvent(LPCSTR serverName, DWORD eventMask, DWORD* eventFlags)
+{
+    return WaitEvent<char>(serverName, eventMask, eventFlags);
+}
+
+extern "C" LONG QRVTS_CALL QRVTS_WaitSystemEventUtf8(LPCSTR serverName, DWORD eventMask, DWORD* eventFlags)
+{
+    return WaitEvent<WCHAR>(serverName, eventMask, eventFlags);
+}
+
+extern "C" LONG QRVTS_CALL QRVTS_ShutdownSystem(LPCSTR serverName, DWORD flags)
+{
+    return Shutdown<char>(serverName, flags);
+}
+
+extern "C" LONG QRVTS_CALL QRVTS_ShutdownSystemUtf8(LPCSTR serverName, DWORD flags)
+{
+    return Shutdown<WCHAR>(serverName, flags);
 }
 
 extern "C" LONG QRVTS_CALL QRVTS_GetActiveConsoleSessionId(DWORD* sessionId)
@@ -136,41 +230,49 @@ extern "C" LONG QRVTS_CALL QRVTS_GetActiveConsoleSessionId(DWORD* sessionId)
 
 namespace {
 
-const char kCopyFailed[] = "xAllocPrintf() {returned NULL pointer} : QRVTS_SendMessage()";
-const char kSendFailed[] = "WTSSendMessageAX() : QRVTS_SendMessage()";
-
-struct MessageCopies {
-    char* title = nullptr;
-    char* message = nullptr;
-    ~MessageCopies()
-    {
-        free(title);
-        free(message);
-    }
-};
+// The message box's title and text in the platform's form, copied because
+// the platform's entry points take them as writable.
+template <class Char>
+LONG Send(LPCSTR serverName, DWORD sessionId, LPCSTR title, LPCSTR message, DWORD style, DWORD timeout, BOOL wait,
+          DWORD* response)
+{
+    ExportCall call;
+    if (!response)
+        return QRVTS_INVALID_PARAMETER;
+    const auto send = xEntriesOf<Char>(call.Bound().Entry).SendMessageBox;
+    if (!xServesForm<Char>(call.Bound(), send))
+        return QRVTS_NOT_AVAILABLE;
+    const Place<Char> copyFailed("xAllocPrintf() {returned NULL pointer} : QRVTS_SendMessage$()");
+    const Place<Char> sendFailed("WTSSendMessage@X() : QRVTS_SendMessage$()");
+    return xOnServer<Char>(serverName, [&](HANDLE handle) {
+        const CallerText<Char> heading(title);
+        if (heading.invalid)
+            return ServerOutcome{QRVTS_INVALID_PARAMETER, 0, nullptr};
+        if (!heading.text)
+            return xNoMemory(copyFailed);
+        const CallerText<Char> text(message);
+        if (text.invalid)
+            return ServerOutcome{QRVTS_INVALID_PARAMETER, 0, nullptr};
+        if (!text.text)
+            return xNoMemory(copyFailed);
+        if (!send(handle, sessionId, heading.text, TextForm<Char>::MessageLength(heading.units), text.text,
+                  TextForm<Char>::MessageLength(text.units), style, timeout, response, wait))
+            return xRefused(sendFailed, QRVTS_SEND_MESSAGE_FAILED);
+        return xSucceeded();
+    });
+}
 
 }  // namespace
 
 extern "C" LONG QRVTS_CALL QRVTS_SendMessage(LPCSTR serverName, DWORD sessionId, LPCSTR title, LPCSTR message,
                                              DWORD style, DWORD timeout, BOOL wait, DWORD* response)
 {
-    ExportCall call;
-    if (!response)
-        return QRVTS_INVALID_PARAMETER;
-    const WTSSendMessageAFn send = call.Bound().Entry.WTSSendMessageA;
-    if (!xServes(call.Bound(), send))
-        return QRVTS_NOT_AVAILABLE;
-    return xOnServer(serverName, [&](HANDLE handle) {
-        MessageCopies copies;
-        xAllocPrintf(&copies.title, "%s", title ? title : "");
-        if (copies.title)
-            xAllocPrintf(&copies.message, "%s", message ? message : "");
-        if (!copies.title || !copies.message)
-            return xNoMemory(kCopyFailed);
-        const DWORD titleLength = DWORD(lstrlenA(copies.title)), messageLength = DWORD(lstrlenA(copies.message));
-        if (!send(handle, sessionId, copies.title, titleLength, copies.message, messageLength, style, timeout,
-                  response, wait))
-            return xRefused(kSendFailed, QRVTS_SEND_MESSAGE_FAILED);
-        return xSucceeded();
-    });
+    return Send<char>(serverName, sessionId, title, message, style, timeout, wait, response);
+}
+
+extern "C" LONG QRVTS_CALL QRVTS_SendMessageUtf8(LPCSTR serverName, DWORD sessionId, LPCSTR title,
+                                                 LPCSTR message, DWORD style, DWORD timeout, BOOL wait,
+                                                 DWORD* response)
+{
+    return Send<WCHAR>(serverName, sessionId, title, message, style, timeout, wait, response);
 }

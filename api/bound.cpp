@@ -180,13 +180,40 @@ const BindingTable& BindingLease::Bound()
     return table_ ? *table_ : kNothingBound;
 }
 
+namespace {
+
+// The outcome of the binding for one way into the exports: the message
+// copied as far as it fits, and QRVTS_OK when that way's exports are bound.
+LONG TellBinding(const char* text, bool bound, LPSTR buffer, DWORD size)
+{
+    if (buffer && size > 0)
+        lstrcpynA(buffer, text, int(size));
+    return bound ? QRVTS_OK : QRVTS_NOT_AVAILABLE;
+}
+
+// What the binding's own message is; a system without the library binds
+// without a message of its own.
+const char* BindingText(const BindingTable& table)
+{
+    return table.Message[0] || table.ServicesBound ? table.Message : kNoLibrary;
+}
+
+}  // namespace
+
 extern "C" LONG QRVTS_CALL QRVTS_GetBindingMessage(LPSTR buffer, DWORD size)
 {
     BindingLease lease;
     const BindingTable& table = lease.Bound();
-    // A system without the library binds without a message of its own.
-    const char* text = table.Message[0] || table.ServicesBound ? table.Message : kNoLibrary;
-    if (buffer && size > 0)
-        lstrcpynA(buffer, text, int(size));
-    return table.ExportsBound ? QRVTS_OK : QRVTS_NOT_AVAILABLE;
+    // With the ANSI exports bound, a missing wide entry point is named too.
+    const char* text = table.ExportsBound && !table.Message[0] ? table.WideMessage : BindingText(table);
+    return TellBinding(text, table.ExportsBound, buffer, size);
+}
+
+extern "C" LONG QRVTS_CALL QRVTS_GetBindingMessageUtf8(LPSTR buffer, DWORD size)
+{
+    BindingLease lease;
+    const BindingTable& table = lease.Bound();
+    const bool bound = table.ExportsBound && table.WideExportsBound;
+    const char* text = table.ExportsBound && !table.WideExportsBound ? table.WideMessage : BindingText(table);
+    return TellBinding(text, bound, buffer, size);
 }

@@ -9,22 +9,30 @@
 #include "api/tsplatform.h"
 #include "support/errors.h"
 
+// The entry points that take or give texts, in one of the platform's two
+// forms: ANSI (Char = char, the ...A entry points) or wide (WCHAR, ...W).
+template <class Char>
+struct TextEntryPoints {
+    typename TsTextEntries<Char>::Open OpenServerEx;
+    typename TsTextEntries<Char>::FreeEx FreeMemoryEx;
+    typename TsTextEntries<Char>::SessionsEx EnumerateSessionsEx;
+    typename TsTextEntries<Char>::ProcessesEx EnumerateProcessesEx;
+    typename TsTextEntries<Char>::Open OpenServer;
+    typename TsTextEntries<Char>::Sessions EnumerateSessions;
+    typename TsTextEntries<Char>::Processes EnumerateProcesses;
+    typename TsTextEntries<Char>::Send SendMessageBox;
+    typename TsTextEntries<Char>::Query QuerySessionInformation;
+};
+
 // Every bound entry point; null when not found.
 struct BoundEntryPoints {
-    WTSOpenServerAFn WTSOpenServerExA;
-    WTSFreeMemoryExAFn WTSFreeMemoryExA;
-    WTSEnumerateSessionsExAFn WTSEnumerateSessionsExA;
-    WTSEnumerateProcessesExAFn WTSEnumerateProcessesExA;
-    WTSOpenServerAFn WTSOpenServerA;
+    TextEntryPoints<char> Ansi;
+    TextEntryPoints<WCHAR> Wide;
     WTSCloseServerFn WTSCloseServer;
-    WTSEnumerateSessionsAFn WTSEnumerateSessionsA;
-    WTSEnumerateProcessesAFn WTSEnumerateProcessesA;
     WTSFreeMemoryFn WTSFreeMemory;
     WTSSessionActionFn WTSDisconnectSession;
     WTSSessionActionFn WTSLogoffSession;
     WTSTerminateProcessFn WTSTerminateProcess;
-    WTSSendMessageAFn WTSSendMessageA;
-    WTSQuerySessionInformationAFn WTSQuerySessionInformationA;
     WTSWaitSystemEventFn WTSWaitSystemEvent;
     WTSShutdownSystemFn WTSShutdownSystem;
     WTSGetActiveConsoleSessionIdFn WTSGetActiveConsoleSessionId;
@@ -53,6 +61,10 @@ struct BindingTable {
     // 1 when every entry point an export needs was found: the sequence got
     // past the kernel's entry points with the terminal services bound.
     DWORD ExportsBound;
+    // 1 when the wide entry points the UTF-8 exports need were found as
+    // well; else WideMessage names the first that is missing.
+    DWORD WideExportsBound;
+    char WideMessage[kBindingMessageSize];
     // The sequence's result (the number of script functions, or -1) and its
     // message: the empty text, or the one naming what is missing.
     int Result;
@@ -112,9 +124,25 @@ public:
 };
 
 // True when the terminal-services library is bound and `entry`, one of its
-// entry points in `table`, was found.
+// entry points in `table`, was found. The wide entry points serve only when
+// all of those the UTF-8 exports need were found.
 template <class Fn>
 inline bool xServes(const BindingTable& table, Fn entry)
 {
     return table.ServicesBound && entry;
+}
+
+template <class Char, class Fn>
+inline bool xServesForm(const BindingTable& table, Fn entry)
+{
+    return xServes(table, entry) && (sizeof(Char) == 1 || table.WideExportsBound);
+}
+
+// The entry points of one form.
+inline const TextEntryPoints<char>& xEntries(const BoundEntryPoints& e, char) { return e.Ansi; }
+inline const TextEntryPoints<WCHAR>& xEntries(const BoundEntryPoints& e, WCHAR) { return e.Wide; }
+template <class Char>
+const TextEntryPoints<Char>& xEntriesOf(const BoundEntryPoints& e)
+{
+    return xEntries(e, Char());
 }

@@ -4,6 +4,7 @@
 #include "support/errors.h"
 #include "support/platform.h"
 #include "support/strings.h"
+#include "support/utf8.h"
 
 extern "C" LONG QRVTS_CALL QRVTS_GetErrorText(LONG number, LPSTR buffer, DWORD size)
 {
@@ -17,3 +18,17 @@ extern "C" LONG QRVTS_CALL QRVTS_GetErrorText(LONG number, LPSTR buffer, DWORD s
 }
 
 extern "C" DWORD QRVTS_CALL QRVTS_GetLastErrorCode(void) { return xThreadLastErrorCode(); }
+
+extern "C" LONG QRVTS_CALL QRVTS_GetErrorTextUtf8(LONG number, LPSTR buffer, DWORD size)
+{
+    if (!buffer || size == 0)
+        return 0;
+    // Texts come in the ANSI code page (the string table as loaded, or a
+    // language file); they are taken whole, then cut as UTF-8.
+    char ansi[1024];
+    if (QRVTS_GetErrorText(number, ansi, sizeof ansi) == 0) {
+        buffer[0] = '\0';
+        return 0;
+    }
+    return xAnsiToUtf8(ansi, buffer, size);
+}

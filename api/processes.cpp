@@ -6,31 +6,34 @@
 #include "api/lists.h"
 #include "api/server.h"
 #include "api/bound.h"
+#include "api/textform.h"
 #include "include/velquor.h"
 #include "support/errors.h"
 
 namespace {
 
-const char kEnumerateFailed[] = "WTSEnumerateProcessesAX() : QRVTS_EnumerateProcesses()";
-const char kListFailed[] = "xAllocPrintf() {returned NULL pointer} : QRVTS_EnumerateProcesses()";
-const char kBlockFailed[] = "calloc() {returned NULL pointer} : QRVTS_EnumerateProcesses()";
+const char kEnumerateFailed[] = "WTSEnumerateProcesses@X() : QRVTS_EnumerateProcesses$()";
+const char kListFailed[] = "xAllocPrintf() {returned NULL pointer} : QRVTS_EnumerateProcesses$()";
+const char kBlockFailed[] = "calloc() {returned NULL pointer} : QRVTS_EnumerateProcesses$()";
 const char kSidRejected[] = "IsValidSid() : QRVTS_ConvertSIDToText()";
 const DWORD kAllSessions = 0xFFFFFFFF;
 const DWORD kAnySession = 0xFFFFFFFE;  // the level-1 service's "all sessions"
 const int kSidWorkArea = 256;
 
+template <class Char>
 struct ProcessBuffer {
     const BoundEntryPoints& bound;
-    TsProcessInfo* basic = nullptr;
-    TsProcessInfoEx* level1 = nullptr;
+    TsProcessInfoOf<Char>* basic = nullptr;
+    TsProcessInfoExOf<Char>* level1 = nullptr;
     DWORD count = 0;
 
     void Release()
     {
+        const auto freeEx = xEntriesOf<Char>(bound).FreeMemoryEx;
         if (level1)
-            bound.WTSFreeMemoryExA(kTypeProcessInfoLevel1, level1, count);
-        else if (basic && bound.WTSFreeMemoryExA)
-            bound.WTSFreeMemoryExA(kTypeProcessInfoLevel0, basic, count);
+            freeEx(kTypeProcessInfoLevel1, level1, count);
+        else if (basic && freeEx)
+            freeEx(kTypeProcessInfoLevel0, basic, count);
         else if (basic)
             bound.WTSFreeMemory(basic);
         basic = nullptr;
@@ -38,7 +41,7 @@ struct ProcessBuffer {
     }
     ~ProcessBuffer() { Release(); }
     // The fields of entry `i`, whichever record type holds them.
-    void Entry(DWORD i, DWORD* session, DWORD* process, LPSTR* name, PSID* sid) const
+    void Entry(DWORD i, DWORD* session, DWORD* process, Char** name, PSID* sid) const
     {
         if (level1) {
             *session = level1[i].SessionId, *process = level1[i].ProcessId;
@@ -50,15 +53,16 @@ struct ProcessBuffer {
     }
 };
 
-BOOL Enumerate(HANDLE handle, DWORD filter, BOOL extended, ProcessBuffer* buffer)
+template <class Char>
+BOOL Enumerate(HANDLE handle, DWORD filter, BOOL extended, ProcessBuffer<Char>* buffer)
 {
-    const BoundEntryPoints& bound = buffer->bound;
-    if (extended && bound.WTSEnumerateProcessesExA) {
+    const TextEntryPoints<Char>& entries = xEntriesOf<Char>(buffer->bound);
+    if (extended && entries.EnumerateProcessesEx) {
         DWORD level = 1;
-        return bound.WTSEnumerateProcessesExA(handle, &level, filter == kAllSessions ? kAnySession : filter,
-                                              reinterpret_cast<LPSTR*>(&buffer->level1), &buffer->count);
+        return entries.EnumerateProcessesEx(handle, &level, filter == kAllSessions ? kAnySession : filter,
+                                            reinterpret_cast<Char**>(&buffer->level1), &buffer->count);
     }
-    return bound.WTSEnumerateProcessesA(handle, 0, 1, &buffer->basic, &buffer->count);
+    return entries.EnumerateProcesses(handle, 0, 1, &buffer->basic, &buffer->count);
 }
 
 struct ProcessLists {
@@ -71,7 +75,8 @@ struct ProcessLists {
     bool sidRejected = false;
     DWORD sidError = 0;
 
-    bool Append(DWORD process, const char* name, DWORD session, PSID sid)
+    template <class Char>
+    bool Append(DWORD process, const Char* name, DWORD session, PSID sid)
     {
         char text[kSidWorkArea];
         bool rejected = false;
@@ -82,7 +87,7 @@ struct ProcessLists {
             sidRejected = true;
             sidError = error;
         }
-        return xListAppendNumber(&processIds, process) && xListAppendText(&names, name) &&
+        return xListAppendNumber(&processIds, process) && TextForm<Char>::AppendToList(&names, name) &&
                xListAppendNumber(&sessionIds, session) && xListAppendText(&sids, text);
     }
     void RecordSidRejection()
@@ -106,12 +111,12 @@ bool ReserveLists(ProcessLists* lists, DWORD count)
 
 // Calls `use` with the fields of every entry that is listed: a real
 // process in the asked session. Stops at the first false.
-template <class Use>
-bool ForEachListed(const ProcessBuffer& buffer, DWORD filter, Use use)
+template <class Char, class Use>
+bool ForEachListed(const ProcessBuffer<Char>& buffer, DWORD filter, Use use)
 {
     for (DWORD i = 0; i < buffer.count; ++i) {
         DWORD session, process;
-        LPSTR name;
+        Char* name;
         PSID sid;
         buffer.Entry(i, &session, &process, &name, &sid);
         if (process != 0 && (filter == kAllSessions || filter == session) && !use(process, name, session, sid))
@@ -120,14 +125,15 @@ bool ForEachListed(const ProcessBuffer& buffer, DWORD filter, Use use)
     return true;
 }
 
-bool BuildLists(const ProcessBuffer& buffer, DWORD filter, ProcessLists* lists)
+template <class Char>
+bool BuildLists(const ProcessBuffer<Char>& buffer, DWORD filter, ProcessLists* lists)
 {
-    ForEachListed(buffer, filter, [&](DWORD, LPSTR, DWORD, PSID) {
+    ForEachListed(buffer, filter, [&](DWORD, Char*, DWORD, PSID) {
         ++lists->listed;
         return true;
     });
     if (!ReserveLists(lists, lists->listed) ||
-        !ForEachListed(buffer, filter, [&](DWORD process, LPSTR name, DWORD session, PSID sid) {
+        !ForEachListed(buffer, filter, [&](DWORD process, Char* name, DWORD session, PSID sid) {
             return lists->Append(process, name, session, sid);
         }))
         return false;
@@ -180,31 +186,49 @@ extern "C" BOOL QRVTS_CALL QRVTS_ConvertSIDToText(PSID sid, LPSTR buffer, DWORD 
     return made;
 }
 
-extern "C" LONG QRVTS_CALL QRVTS_EnumerateProcesses(LPCSTR serverName, DWORD sessionFilter, BOOL extended,
-                                                    ProcessListRecord** processes)
+namespace {
+
+template <class Char>
+LONG EnumerateProcesses(LPCSTR serverName, DWORD sessionFilter, BOOL extended, ProcessListRecord** processes)
 {
     ExportCall call;
     if (!processes || *processes)
         return QRVTS_INVALID_PARAMETER;
     const BindingTable& bound = call.Bound();
-    if (!xServes(bound, bound.Entry.WTSEnumerateProcessesA) || !bound.Entry.WTSFreeMemory)
+    if (!xServesForm<Char>(bound, xEntriesOf<Char>(bound.Entry).EnumerateProcesses) || !bound.Entry.WTSFreeMemory)
         return QRVTS_NOT_AVAILABLE;
-    return xOnServer(serverName, [&](HANDLE handle) {
-        ProcessBuffer buffer{bound.Entry};
+    // The places live beyond the body: its failure is recorded after it.
+    const Place<Char> enumerateFailed(kEnumerateFailed), listFailed(kListFailed), blockFailed(kBlockFailed);
+    return xOnServer<Char>(serverName, [&](HANDLE handle) {
+        ProcessBuffer<Char> buffer{bound.Entry};
         if (!Enumerate(handle, sessionFilter, extended, &buffer))
-            return xRefused(kEnumerateFailed, QRVTS_ENUM_PROCESSES_FAILED);
+            return xRefused(enumerateFailed, QRVTS_ENUM_PROCESSES_FAILED);
         ProcessLists lists;
         if (!BuildLists(buffer, sessionFilter, &lists))
-            return xNoMemory(kListFailed);
+            return xNoMemory(listFailed);
         lists.RecordSidRejection();
         ProcessListRecord* block =
             static_cast<ProcessListRecord*>(calloc(sizeof(ProcessListRecord) + xListsBytes(lists.all, 4), 1));
         if (!block)
-            return xNoMemory(kBlockFailed);
+            return xNoMemory(blockFailed);
         block->Count = lists.listed;
         LPSTR* const pointers[4] = {&block->ProcessIds, &block->ProcessNames, &block->SessionIds, &block->UserSids};
         xPackLists(reinterpret_cast<char*>(block), sizeof(ProcessListRecord), lists.all, 4, pointers);
         *processes = block;
         return xSucceeded();
     });
+}
+
+}  // namespace
+
+extern "C" LONG QRVTS_CALL QRVTS_EnumerateProcesses(LPCSTR serverName, DWORD sessionFilter, BOOL extended,
+                                                    ProcessListRecord** processes)
+{
+    return EnumerateProcesses<char>(serverName, sessionFilter, extended, processes);
+}
+
+extern "C" LONG QRVTS_CALL QRVTS_EnumerateProcessesUtf8(LPCSTR serverName, DWORD sessionFilter, BOOL extended,
+                                                        ProcessListRecord** processes)
+{
+    return EnumerateProcesses<WCHAR>(serverName, sessionFilter, extended, processes);
 }

@@ -23,14 +23,20 @@ inline ServerOutcome xRefused(const char* place, LONG failure) { return {failure
 // An allocation failed: recorded with the code 0.
 inline ServerOutcome xNoMemory(const char* place) { return {QRVTS_OUT_OF_MEMORY, 0, place}; }
 
+// Opens the server named `server` (null or empty: the local server) through
+// the entry points of form Char, as QRVTS_OpenServer (char) and
+// QRVTS_OpenServerUtf8 (WCHAR) do.
+template <class Char>
+LONG xOpenServer(LPCSTR server, HANDLE* handle);
+
 // Opens `server` (a failure to open is returned as it is), runs `body` with
 // the handle, closes the handle after everything the body holds is released,
 // then records the body's failure.
-template <class Body>
+template <class Char = char, class Body>
 LONG xOnServer(LPCSTR server, Body body)
 {
     HANDLE handle = nullptr;
-    const LONG opened = QRVTS_OpenServer(server, &handle);
+    const LONG opened = xOpenServer<Char>(server, &handle);
     if (opened != QRVTS_OK)
         return opened;
     const ServerOutcome outcome = body(handle);

@@ -4,6 +4,7 @@
 
 #include "api/lists.h"
 #include "api/bound.h"
+#include "api/textform.h"
 #include "api/server.h"
 #include "include/velquor.h"
 #include "support/errors.h"
@@ -12,9 +13,10 @@
 
 namespace {
 
-const char kTextFailed[] = "xAllocPrintf() {returned NULL pointer} : QRVTS_QuerySessionInfo()";
-const char kBlockFailed[] = "calloc() {returned NULL pointer} : QRVTS_QuerySessionInfo()";
-const char kTimesRefused[] = "WinStationInformationWX() {session times} : QRVTS_QuerySessionInfo()";
+const char kTextFailed[] = "xAllocPrintf() {returned NULL pointer} : QRVTS_QuerySessionInfo$()";
+const char kBlockFailed[] = "calloc() {returned NULL pointer} : QRVTS_QuerySessionInfo$()";
+const char kTimesRefused[] = "WinStationInformationWX() {session times} : QRVTS_QuerySessionInfo$()";
+const char kQueryRefused[] = "WTSQuerySessionInformation@X() {#} : QRVTS_QuerySessionInfo$()";
 const char kUnsupported[] = "*UNSUPPORTED*";
 
 enum InfoClass {
@@ -24,27 +26,26 @@ enum InfoClass {
     ClientHardwareIdClass = 13, ClientAddressClass = 14, ClientDisplayClass = 15, ClientProtocolTypeClass = 16,
 };
 
-const char* PlaceOf(int infoClass)
+// The name of an information class in the place text of its refusal.
+const char* ClassName(int infoClass)
 {
     switch (infoClass) {
-    case ClientBuildNumberClass: return "WTSQuerySessionInformationAX() {WTSClientBuildNumber} : QRVTS_QuerySessionInfo()";
-    case ClientHardwareIdClass: return "WTSQuerySessionInformationAX() {WTSClientHardwareId} : QRVTS_QuerySessionInfo()";
-    case ClientProductIdClass: return "WTSQuerySessionInformationAX() {WTSClientProductId} : QRVTS_QuerySessionInfo()";
-    case ClientDisplayClass: return "WTSQuerySessionInformationAX() {WTSClientDisplay} : QRVTS_QuerySessionInfo()";
-    case ApplicationNameClass: return "WTSQuerySessionInformationAX() {WTSApplicationName} : QRVTS_QuerySessionInfo()";
-    case ClientAddressClass: return "WTSQuerySessionInformationAX() {WTSClientAddress} : QRVTS_QuerySessionInfo()";
-    case ClientNameClass: return "WTSQuerySessionInformationAX() {WTSClientName} : QRVTS_QuerySessionInfo()";
-    case ClientDirectoryClass: return "WTSQuerySessionInformationAX() {WTSClientDirectory} : QRVTS_QuerySessionInfo()";
-    case ClientProtocolTypeClass:
-        return "WTSQuerySessionInformationAX() {WTSClientProtocolType} : QRVTS_QuerySessionInfo()";
-    case ConnectStateClass: return "WTSQuerySessionInformationAX() {WTSConnectState} : QRVTS_QuerySessionInfo()";
-    case DomainNameClass: return "WTSQuerySessionInformationAX() {WTSDomainName} : QRVTS_QuerySessionInfo()";
-    case InitialProgramClass: return "WTSQuerySessionInformationAX() {WTSInitialProgram} : QRVTS_QuerySessionInfo()";
-    case OEMIdClass: return "WTSQuerySessionInformationAX() {WTSOEMId} : QRVTS_QuerySessionInfo()";
-    case UserNameClass: return "WTSQuerySessionInformationAX() {WTSUserName} : QRVTS_QuerySessionInfo()";
-    case WinStationNameClass:
-        return "WTSQuerySessionInformationAX() {WTSWinStationName / SessionName} : QRVTS_QuerySessionInfo()";
-    default: return "WTSQuerySessionInformationAX() {WTSWorkingDirectory} : QRVTS_QuerySessionInfo()";
+    case ClientBuildNumberClass: return "WTSClientBuildNumber";
+    case ClientHardwareIdClass: return "WTSClientHardwareId";
+    case ClientProductIdClass: return "WTSClientProductId";
+    case ClientDisplayClass: return "WTSClientDisplay";
+    case ApplicationNameClass: return "WTSApplicationName";
+    case ClientAddressClass: return "WTSClientAddress";
+    case ClientNameClass: return "WTSClientName";
+    case ClientDirectoryClass: return "WTSClientDirectory";
+    case ClientProtocolTypeClass: return "WTSClientProtocolType";
+    case ConnectStateClass: return "WTSConnectState";
+    case DomainNameClass: return "WTSDomainName";
+    case InitialProgramClass: return "WTSInitialProgram";
+    case OEMIdClass: return "WTSOEMId";
+    case UserNameClass: return "WTSUserName";
+    case WinStationNameClass: return "WTSWinStationName / SessionName";
+    default: return "WTSWorkingDirectory";
     }
 }
 
@@ -56,8 +57,9 @@ enum Text {
 };
 
 // The platform's answer for one class: its buffer and the size it reported.
+template <class Char>
 struct Answer {
-    LPSTR data;
+    Char* data;
     DWORD bytes;
 
     // The buffer when it holds at least `size` bytes, else null: a value is
@@ -67,16 +69,17 @@ struct Answer {
     {
         return data && bytes >= sizeof(T) ? reinterpret_cast<const T*>(data) : nullptr;
     }
-    // The text's length within the reported size.
+    // The text's length in characters within the reported size.
     int TextLength() const
     {
         DWORD n = 0;
-        while (data && n < bytes && data[n])
+        while (data && n < bytes / sizeof(Char) && data[n])
             ++n;
         return int(n);
     }
 };
 
+template <class Char>
 struct Query {
     const BoundEntryPoints& bound;
     HANDLE handle;
@@ -94,12 +97,13 @@ struct Query {
     template <class Use>
     void Ask(int infoClass, Use use)
     {
-        LPSTR buffer = nullptr;
+        Char* buffer = nullptr;
         DWORD bytes = 0;
-        const BOOL answered = bound.WTSQuerySessionInformationA(handle, session, infoClass, &buffer, &bytes);
+        const BOOL answered =
+            xEntriesOf<Char>(bound).QuerySessionInformation(handle, session, infoClass, &buffer, &bytes);
         if (!answered)
-            xRecordLastError(GetLastError(), PlaceOf(infoClass));
-        use(answered ? Answer{buffer, bytes} : Answer{nullptr, 0});
+            xRecordLastError(GetLastError(), Place<Char>(kQueryRefused, ClassName(infoClass)));
+        use(answered ? Answer<Char>{buffer, bytes} : Answer<Char>{nullptr, 0});
         // A refusal may still hand a buffer back: it is released all the same.
         if (buffer)
             bound.WTSFreeMemory(buffer);
@@ -109,7 +113,7 @@ struct Query {
     T Number(int infoClass)
     {
         T value = 0;
-        Ask(infoClass, [&](const Answer& a) { value = a.Holding<T>() ? *a.Holding<T>() : 0; });
+        Ask(infoClass, [&](const Answer<Char>& a) { value = a.template Holding<T>() ? *a.template Holding<T>() : 0; });
         return value;
     }
 
@@ -117,14 +121,14 @@ struct Query {
     template <class Convert>
     bool Make(Text t, int infoClass, Convert convert)
     {
-        Ask(infoClass, [&](const Answer& a) { convert(a, &texts[t]); });
+        Ask(infoClass, [&](const Answer<Char>& a) { convert(a, &texts[t]); });
         return texts[t] != nullptr;
     }
 
     bool Plain(Text t, int infoClass)
     {
         return Make(t, infoClass,
-                    [](const Answer& a, char** out) { xAllocPrintf(out, "%.*s", a.TextLength(), a.data ? a.data : ""); });
+                    [](const Answer<Char>& a, char** out) { TextForm<Char>::Copy(out, a.data, a.TextLength()); });
     }
 
     bool PlainOrUnsupported(Text t, int infoClass)
@@ -137,9 +141,10 @@ struct Query {
     }
 };
 
-void AddressText(const Answer& answer, char** out)
+template <class Char>
+void AddressText(const Answer<Char>& answer, char** out)
 {
-    const TsClientAddress* a = answer.Holding<TsClientAddress>();
+    const TsClientAddress* a = answer.template Holding<TsClientAddress>();
     if (!a) {
         xAllocPrintf(out, "");
         return;
@@ -153,10 +158,11 @@ void AddressText(const Answer& answer, char** out)
     }
 }
 
-void ProtocolText(const Answer& answer, char** out)
+template <class Char>
+void ProtocolText(const Answer<Char>& answer, char** out)
 {
     static const char* const kProtocols[] = {"CONSOLE", "ICA", "RDP"};
-    const USHORT* protocol = answer.Holding<USHORT>();
+    const USHORT* protocol = answer.template Holding<USHORT>();
     if (!protocol) {
         xAllocPrintf(out, "");
         return;
@@ -164,9 +170,10 @@ void ProtocolText(const Answer& answer, char** out)
     xAllocPrintf(out, "%s", *protocol < 3 ? kProtocols[*protocol] : "*UNKNOWN*");
 }
 
-void StateText(const Answer& answer, char** out)
+template <class Char>
+void StateText(const Answer<Char>& answer, char** out)
 {
-    const DWORD* state = answer.Holding<DWORD>();
+    const DWORD* state = answer.template Holding<DWORD>();
     xAllocPrintf(out, "%s", state ? xStateWord(*state) : "");
 }
 
@@ -192,7 +199,8 @@ ULONGLONG TimeAt(const BYTE* info, size_t offset)
 
 // The five times from one window-station query; all empty when it is
 // refused or the window-station library is not there.
-bool MakeTimes(Query& q)
+template <class Char>
+bool MakeTimes(Query<Char>& q)
 {
     BYTE info[kWinStationInfoSize];
     memset(info, 0, sizeof info);
@@ -200,7 +208,7 @@ bool MakeTimes(Query& q)
     if (q.bound.WinStationQueryInformationW &&
         !q.bound.WinStationQueryInformationW(q.handle, q.session, int(kWinStationInformationClass), info,
                                            kWinStationInfoSize, &returned)) {
-        xRecordLastError(GetLastError(), kTimesRefused);
+        xRecordLastError(GetLastError(), Place<Char>(kTimesRefused));
         memset(info, 0, sizeof info);
     }
     const ULONGLONG lastInput = TimeAt(info, kLastInputTimeOffset);
@@ -215,26 +223,28 @@ bool MakeTimes(Query& q)
     return true;
 }
 
-bool MakeNumbersAndTexts(Query& q)
+template <class Char>
+bool MakeNumbersAndTexts(Query<Char>& q)
 {
-    q.numbers[0] = q.Number<DWORD>(ClientBuildNumberClass);
-    q.numbers[4] = q.Number<DWORD>(ClientHardwareIdClass);
-    q.numbers[5] = q.Number<USHORT>(ClientProductIdClass);
-    q.Ask(ClientDisplayClass, [&](const Answer& a) {
-        if (a.Holding<TsClientDisplay>())
+    q.numbers[0] = q.template Number<DWORD>(ClientBuildNumberClass);
+    q.numbers[4] = q.template Number<DWORD>(ClientHardwareIdClass);
+    q.numbers[5] = q.template Number<USHORT>(ClientProductIdClass);
+    q.Ask(ClientDisplayClass, [&](const Answer<Char>& a) {
+        if (a.template Holding<TsClientDisplay>())
             memcpy(&q.numbers[1], a.data, sizeof(TsClientDisplay));
     });
     return q.PlainOrUnsupported(ApplicationName, ApplicationNameClass) &&
-           q.Make(ClientAddress, ClientAddressClass, AddressText) && q.Plain(ClientName, ClientNameClass) &&
+           q.Make(ClientAddress, ClientAddressClass, AddressText<Char>) && q.Plain(ClientName, ClientNameClass) &&
            q.Plain(ClientDirectory, ClientDirectoryClass) &&
-           q.Make(ClientProtocolType, ClientProtocolTypeClass, ProtocolText) &&
-           q.Make(ConnectState, ConnectStateClass, StateText) && q.Plain(DomainName, DomainNameClass) &&
+           q.Make(ClientProtocolType, ClientProtocolTypeClass, ProtocolText<Char>) &&
+           q.Make(ConnectState, ConnectStateClass, StateText<Char>) && q.Plain(DomainName, DomainNameClass) &&
            q.PlainOrUnsupported(InitialProgram, InitialProgramClass) && q.Plain(OEMId, OEMIdClass) &&
            q.Plain(UserName, UserNameClass) && q.Plain(WinStationName, WinStationNameClass) &&
            q.Plain(WorkingDirectory, WorkingDirectoryClass);
 }
 
-SessionInfoRecord* Pack(const Query& q)
+template <class Char>
+SessionInfoRecord* Pack(const Query<Char>& q)
 {
     size_t bytes = sizeof(SessionInfoRecord);
     for (const char* text : q.texts)
@@ -254,23 +264,37 @@ SessionInfoRecord* Pack(const Query& q)
     return record;
 }
 
-}  // namespace
-
-extern "C" LONG QRVTS_CALL QRVTS_QuerySessionInfo(LPCSTR serverName, DWORD sessionId, SessionInfoRecord** info)
+template <class Char>
+LONG QuerySessionInfo(LPCSTR serverName, DWORD sessionId, SessionInfoRecord** info)
 {
     ExportCall call;
     if (!info || *info)
         return QRVTS_INVALID_PARAMETER;
     const BindingTable& bound = call.Bound();
-    if (!xServes(bound, bound.Entry.WTSQuerySessionInformationA) || !bound.Entry.WTSFreeMemory)
+    if (!xServesForm<Char>(bound, xEntriesOf<Char>(bound.Entry).QuerySessionInformation) ||
+        !bound.Entry.WTSFreeMemory)
         return QRVTS_NOT_AVAILABLE;
-    return xOnServer(serverName, [&](HANDLE handle) {
-        Query q{bound.Entry, handle, sessionId};
+    // The places live beyond the body: its failure is recorded after it.
+    const Place<Char> textFailed(kTextFailed), blockFailed(kBlockFailed);
+    return xOnServer<Char>(serverName, [&](HANDLE handle) {
+        Query<Char> q{bound.Entry, handle, sessionId};
         if (!MakeNumbersAndTexts(q))
-            return xNoMemory(kTextFailed);
+            return xNoMemory(textFailed);
         if (!MakeTimes(q))
-            return xNoMemory(kBlockFailed);
+            return xNoMemory(blockFailed);
         *info = Pack(q);
-        return *info ? xSucceeded() : xNoMemory(kBlockFailed);
+        return *info ? xSucceeded() : xNoMemory(blockFailed);
     });
+}
+
+}  // namespace
+
+extern "C" LONG QRVTS_CALL QRVTS_QuerySessionInfo(LPCSTR serverName, DWORD sessionId, SessionInfoRecord** info)
+{
+    return QuerySessionInfo<char>(serverName, sessionId, info);
+}
+
+extern "C" LONG QRVTS_CALL QRVTS_QuerySessionInfoUtf8(LPCSTR serverName, DWORD sessionId, SessionInfoRecord** info)
+{
+    return QuerySessionInfo<WCHAR>(serverName, sessionId, info);
 }

@@ -5,29 +5,31 @@
 #include "api/lists.h"
 #include "api/server.h"
 #include "api/bound.h"
+#include "api/textform.h"
 #include "include/velquor.h"
 #include "support/errors.h"
 
 namespace {
 
-const char kEnumerateFailed[] = "WTSEnumerateSessionsAX() : QRVTS_EnumerateSessions()";
-const char kListFailed[] = "xAllocPrintf() {returned NULL pointer} : QRVTS_EnumerateSessions()";
-const char kBlockFailed[] = "calloc() {returned NULL pointer} : QRVTS_EnumerateSessions()";
+const char kEnumerateFailed[] = "WTSEnumerateSessions@X() : QRVTS_EnumerateSessions$()";
+const char kListFailed[] = "xAllocPrintf() {returned NULL pointer} : QRVTS_EnumerateSessions$()";
+const char kBlockFailed[] = "calloc() {returned NULL pointer} : QRVTS_EnumerateSessions$()";
 
 const char* const kStateWords[] = {"ACTIVE", "CONNECTED", "CONNECTQUERY", "SHADOW", "DISCONNECTED",
                                    "IDLE",   "LISTEN",    "RESET",        "DOWN",   "INIT"};
 
-// The platform's buffer: basic or level-1 records.
+// The platform's buffer: basic or level-1 records, in the texts of form Char.
+template <class Char>
 struct SessionBuffer {
     const BoundEntryPoints& bound;
-    TsSessionInfo* basic = nullptr;
-    TsSessionInfo1* level1 = nullptr;
+    TsSessionInfoOf<Char>* basic = nullptr;
+    TsSessionInfo1Of<Char>* level1 = nullptr;
     DWORD count = 0;
 
     void Release()
     {
         if (level1)
-            bound.WTSFreeMemoryExA(kTypeSessionInfoLevel1, level1, count);
+            xEntriesOf<Char>(bound).FreeMemoryEx(kTypeSessionInfoLevel1, level1, count);
         else if (basic)
             bound.WTSFreeMemory(basic);
         basic = nullptr;
@@ -36,14 +38,15 @@ struct SessionBuffer {
     ~SessionBuffer() { Release(); }
 };
 
-BOOL Enumerate(HANDLE handle, BOOL extended, SessionBuffer* buffer)
+template <class Char>
+BOOL Enumerate(HANDLE handle, BOOL extended, SessionBuffer<Char>* buffer)
 {
-    const BoundEntryPoints& bound = buffer->bound;
-    if (extended && bound.WTSEnumerateSessionsExA) {
+    const TextEntryPoints<Char>& entries = xEntriesOf<Char>(buffer->bound);
+    if (extended && entries.EnumerateSessionsEx) {
         DWORD level = 1;
-        return bound.WTSEnumerateSessionsExA(handle, &level, 0, &buffer->level1, &buffer->count);
+        return entries.EnumerateSessionsEx(handle, &level, 0, &buffer->level1, &buffer->count);
     }
-    return bound.WTSEnumerateSessionsA(handle, 0, 1, &buffer->basic, &buffer->count);
+    return entries.EnumerateSessions(handle, 0, 1, &buffer->basic, &buffer->count);
 }
 
 struct SessionLists {
@@ -51,14 +54,16 @@ struct SessionLists {
     ListText* all[3] = {&ids, &names, &states};
     ~SessionLists() { xReleaseLists(all, 3); }
 
-    bool Append(DWORD id, const char* name, DWORD state)
+    template <class Char>
+    bool Append(DWORD id, const Char* name, DWORD state)
     {
-        return xListAppendNumber(&ids, id) && xListAppendText(&names, name) &&
+        return xListAppendNumber(&ids, id) && TextForm<Char>::AppendToList(&names, name) &&
                xListAppendText(&states, xStateWord(state));
     }
 };
 
-bool BuildLists(const SessionBuffer& buffer, SessionLists* lists)
+template <class Char>
+bool BuildLists(const SessionBuffer<Char>& buffer, SessionLists* lists)
 {
     for (DWORD i = 0; i < buffer.count; ++i) {
         const bool ok = buffer.level1
@@ -72,6 +77,36 @@ bool BuildLists(const SessionBuffer& buffer, SessionLists* lists)
     return xListFinish(&lists->ids) && xListFinish(&lists->names) && xListFinish(&lists->states);
 }
 
+template <class Char>
+LONG EnumerateSessions(LPCSTR serverName, BOOL extended, SessionListRecord** sessions)
+{
+    ExportCall call;
+    if (!sessions || *sessions)
+        return QRVTS_INVALID_PARAMETER;
+    const BindingTable& bound = call.Bound();
+    if (!xServesForm<Char>(bound, xEntriesOf<Char>(bound.Entry).EnumerateSessions) || !bound.Entry.WTSFreeMemory)
+        return QRVTS_NOT_AVAILABLE;
+    // The places live beyond the body: its failure is recorded after it.
+    const Place<Char> enumerateFailed(kEnumerateFailed), listFailed(kListFailed), blockFailed(kBlockFailed);
+    return xOnServer<Char>(serverName, [&](HANDLE handle) {
+        SessionBuffer<Char> buffer{bound.Entry};
+        if (!Enumerate(handle, extended, &buffer))
+            return xRefused(enumerateFailed, QRVTS_ENUM_SESSIONS_FAILED);
+        SessionLists lists;
+        if (!BuildLists(buffer, &lists))
+            return xNoMemory(listFailed);
+        SessionListRecord* block =
+            static_cast<SessionListRecord*>(calloc(sizeof(SessionListRecord) + xListsBytes(lists.all, 3), 1));
+        if (!block)
+            return xNoMemory(blockFailed);
+        block->Count = buffer.count;
+        LPSTR* const pointers[3] = {&block->SessionIds, &block->SessionNames, &block->SessionStates};
+        xPackLists(reinterpret_cast<char*>(block), sizeof(SessionListRecord), lists.all, 3, pointers);
+        *sessions = block;
+        return xSucceeded();
+    });
+}
+
 }  // namespace
 
 const char* xStateWord(DWORD state)
@@ -81,27 +116,11 @@ const char* xStateWord(DWORD state)
 
 extern "C" LONG QRVTS_CALL QRVTS_EnumerateSessions(LPCSTR serverName, BOOL extended, SessionListRecord** sessions)
 {
-    ExportCall call;
-    if (!sessions || *sessions)
-        return QRVTS_INVALID_PARAMETER;
-    const BindingTable& bound = call.Bound();
-    if (!xServes(bound, bound.Entry.WTSEnumerateSessionsA) || !bound.Entry.WTSFreeMemory)
-        return QRVTS_NOT_AVAILABLE;
-    return xOnServer(serverName, [&](HANDLE handle) {
-        SessionBuffer buffer{bound.Entry};
-        if (!Enumerate(handle, extended, &buffer))
-            return xRefused(kEnumerateFailed, QRVTS_ENUM_SESSIONS_FAILED);
-        SessionLists lists;
-        if (!BuildLists(buffer, &lists))
-            return xNoMemory(kListFailed);
-        SessionListRecord* block =
-            static_cast<SessionListRecord*>(calloc(sizeof(SessionListRecord) + xListsBytes(lists.all, 3), 1));
-        if (!block)
-            return xNoMemory(kBlockFailed);
-        block->Count = buffer.count;
-        LPSTR* const pointers[3] = {&block->SessionIds, &block->SessionNames, &block->SessionStates};
-        xPackLists(reinterpret_cast<char*>(block), sizeof(SessionListRecord), lists.all, 3, pointers);
-        *sessions = block;
-        return xSucceeded();
-    });
+    return EnumerateSessions<char>(serverName, extended, sessions);
+}
+
+extern "C" LONG QRVTS_CALL QRVTS_EnumerateSessionsUtf8(LPCSTR serverName, BOOL extended,
+                                                       SessionListRecord** sessions)
+{
+    return EnumerateSessions<WCHAR>(serverName, extended, sessions);
 }

@@ -1,6 +1,9 @@
 /* velquor: the terminal services of one server or a farm of them, from the
  * command line, as a table for people or as CSV or JSON for scripts. Built
- * on the QRVTS_ C API alone (include/velquor.h and the import library).
+ * on the QRVTS_ C API alone (include/velquor.h and the import library),
+ * through its UTF-8 exports: every text here is UTF-8, from the command
+ * line (read as wide text) to the output (written to a console as wide
+ * text), so that a name in any script arrives whole.
  * `velquor --help` says what it does; docs/reference.md has it all. */
 #include <fcntl.h>
 #include <io.h>
@@ -184,7 +187,7 @@ static void AddListRows(Answer* a, const char* server, DWORD count, const char**
 static LONG RunSessions(const Options* o, const char* server, Answer* a)
 {
     SessionListRecord* r = NULL;
-    LONG result = QRVTS_EnumerateSessions(server, o->extended, &r);
+    LONG result = QRVTS_EnumerateSessionsUtf8(server, o->extended, &r);
     if (result == QRVTS_OK) {
         const char* lists[3] = {r->SessionIds, r->SessionNames, r->SessionStates};
         AddListRows(a, server, r->Count, lists, 3);
@@ -196,7 +199,7 @@ static LONG RunSessions(const Options* o, const char* server, Answer* a)
 static LONG RunProcesses(const Options* o, const char* server, Answer* a)
 {
     ProcessListRecord* r = NULL;
-    LONG result = QRVTS_EnumerateProcesses(server, o->sessionGiven ? o->session : 0xFFFFFFFF, o->extended, &r);
+    LONG result = QRVTS_EnumerateProcessesUtf8(server, o->sessionGiven ? o->session : 0xFFFFFFFF, o->extended, &r);
     if (result == QRVTS_OK) {
         const char* lists[4] = {r->ProcessIds, r->ProcessNames, r->SessionIds, r->UserSids};
         AddListRows(a, server, r->Count, lists, 4);
@@ -211,7 +214,7 @@ static LONG RunSession(const Options* o, const char* server, Answer* a)
     Row* row;
     int k = 0;
     DWORD session = o->argCount ? (DWORD)strtoul(o->args[0], NULL, 10) : 0xFFFFFFFF;
-    LONG result = QRVTS_QuerySessionInfo(server, session, &r);
+    LONG result = QRVTS_QuerySessionInfoUtf8(server, session, &r);
     if (result != QRVTS_OK)
         return result;
     row = AddRow(a);
@@ -286,23 +289,23 @@ static DWORD Arg(const Options* o, int i) { return (DWORD)strtoul(o->args[i], NU
 
 static LONG RunDisconnect(const Options* o, const char* server, Answer* a)
 {
-    return ActionRow(a, server, QRVTS_DisconnectSession(server, Arg(o, 0), o->wait), o->args[0], 1);
+    return ActionRow(a, server, QRVTS_DisconnectSessionUtf8(server, Arg(o, 0), o->wait), o->args[0], 1);
 }
 
 static LONG RunLogoff(const Options* o, const char* server, Answer* a)
 {
-    return ActionRow(a, server, QRVTS_LogoffSession(server, Arg(o, 0), o->wait), o->args[0], 1);
+    return ActionRow(a, server, QRVTS_LogoffSessionUtf8(server, Arg(o, 0), o->wait), o->args[0], 1);
 }
 
 static LONG RunKill(const Options* o, const char* server, Answer* a)
 {
-    return ActionRow(a, server, QRVTS_TerminateProcess(server, Arg(o, 0), o->exitCode), o->args[0], 1);
+    return ActionRow(a, server, QRVTS_TerminateProcessUtf8(server, Arg(o, 0), o->exitCode), o->args[0], 1);
 }
 
 static LONG RunMessage(const Options* o, const char* server, Answer* a)
 {
     DWORD response = 0;
-    LONG result = QRVTS_SendMessage(server, Arg(o, 0), o->args[1], o->args[2], o->style, o->timeout, o->wait,
+    LONG result = QRVTS_SendMessageUtf8(server, Arg(o, 0), o->args[1], o->args[2], o->style, o->timeout, o->wait,
                                     &response);
     return ActionRow(a, server, result, o->args[0], response);
 }
@@ -310,12 +313,12 @@ static LONG RunMessage(const Options* o, const char* server, Answer* a)
 static LONG RunWait(const Options* o, const char* server, Answer* a)
 {
     DWORD events = 0;
-    return ActionRow(a, server, QRVTS_WaitSystemEvent(server, Arg(o, 0), &events), o->args[0], events);
+    return ActionRow(a, server, QRVTS_WaitSystemEventUtf8(server, Arg(o, 0), &events), o->args[0], events);
 }
 
 static LONG RunShutdown(const Options* o, const char* server, Answer* a)
 {
-    return ActionRow(a, server, QRVTS_ShutdownSystem(server, Arg(o, 0)), o->args[0], 1);
+    return ActionRow(a, server, QRVTS_ShutdownSystemUtf8(server, Arg(o, 0)), o->args[0], 1);
 }
 
 static const Command kCommands[] = {
@@ -348,41 +351,8 @@ static int ColumnCount(const Column* c)
     return n;
 }
 
-/* An ANSI text as UTF-8. */
-static char* Utf8(const char* ansi)
+static void JsonText(const char* text)
 {
-    int wide = MultiByteToWideChar(CP_ACP, 0, ansi, -1, NULL, 0), i, n = 0;
-    WCHAR* w = (WCHAR*)Allocate(sizeof(WCHAR) * (size_t)(wide + 1));
-    char* out = (char*)Allocate((size_t)wide * 3 + 1);
-    MultiByteToWideChar(CP_ACP, 0, ansi, -1, w, wide);
-    for (i = 0; i < wide && w[i]; ++i) {
-        unsigned c = w[i];
-        if (c >= 0xD800 && c <= 0xDBFF && w[i + 1] >= 0xDC00 && w[i + 1] <= 0xDFFF) {
-            unsigned long cp = 0x10000 + ((c - 0xD800) << 10) + (w[i + 1] - 0xDC00u);
-            out[n++] = (char)(0xF0 | (cp >> 18));
-            out[n++] = (char)(0x80 | ((cp >> 12) & 0x3F));
-            out[n++] = (char)(0x80 | ((cp >> 6) & 0x3F));
-            out[n++] = (char)(0x80 | (cp & 0x3F));
-            ++i;
-        } else if (c < 0x80) {
-            out[n++] = (char)c;
-        } else if (c < 0x800) {
-            out[n++] = (char)(0xC0 | (c >> 6));
-            out[n++] = (char)(0x80 | (c & 0x3F));
-        } else {
-            out[n++] = (char)(0xE0 | (c >> 12));
-            out[n++] = (char)(0x80 | ((c >> 6) & 0x3F));
-            out[n++] = (char)(0x80 | (c & 0x3F));
-        }
-    }
-    out[n] = '\0';
-    free(w);
-    return out;
-}
-
-static void JsonText(const char* ansi)
-{
-    char* text = Utf8(ansi);
     const unsigned char* p;
     putchar('"');
     for (p = (const unsigned char*)text; *p; ++p) {
@@ -400,7 +370,6 @@ static void JsonText(const char* ansi)
             putchar(*p);
     }
     putchar('"');
-    free(text);
 }
 
 static void JsonValue(const char* value, int numeric)
@@ -415,7 +384,7 @@ static void JsonValue(const char* value, int numeric)
 
 static void ErrorText(LONG error, char* text, DWORD size)
 {
-    if (QRVTS_GetErrorText(error, text, size) == 0)
+    if (QRVTS_GetErrorTextUtf8(error, text, size) == 0)
         sprintf(text, "error %ld", error);
 }
 
@@ -449,9 +418,8 @@ static void WriteJson(const Command* c, const Answer* answers, int count)
     printf("%s]\n", first ? "" : "\n");
 }
 
-static void CsvField(const char* ansi)
+static void CsvField(const char* text)
 {
-    char* text = Utf8(ansi);
     const char* p;
     if (!strpbrk(text, ",\"\r\n")) {
         fputs(text, stdout);
@@ -464,7 +432,6 @@ static void CsvField(const char* ansi)
         }
         putchar('"');
     }
-    free(text);
 }
 
 /* Every row carries the command's columns and the error columns, which are
@@ -499,40 +466,139 @@ static void WriteCsv(const Command* c, const Answer* answers, int count)
     }
 }
 
-/* One cell: padded to its column's width, or ending the line. */
-static void Cell(const char* text, size_t width, int last)
+/* ---- The table: columns as wide as their widest text on the screen ---- */
+
+/* Text that grows as it is written. */
+typedef struct Output {
+    char* text;
+    size_t length, capacity;
+} Output;
+
+static void Put(Output* out, const char* text, size_t n)
 {
-    if (last)
-        printf("%s\r\n", text);
-    else
-        printf("%-*s  ", (int)width, text);
+    if (out->length + n + 1 > out->capacity) {
+        size_t capacity = (out->capacity ? out->capacity * 2 : 4096) + n;
+        char* grown = (char*)Allocate(capacity);
+        if (out->text)
+            memcpy(grown, out->text, out->length);
+        free(out->text);
+        out->text = grown;
+        out->capacity = capacity;
+    }
+    memcpy(out->text + out->length, text, n);
+    out->length += n;
+    out->text[out->length] = '\0';
+}
+
+static void PutText(Output* out, const char* text) { Put(out, text, strlen(text)); }
+
+/* Whether a character takes two columns on the screen: the wide and
+ * full-width blocks of East Asian scripts. */
+static int IsWide(unsigned long c)
+{
+    return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF && c != 0x303F) ||
+           (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFE30 && c <= 0xFE4F) ||
+           (c >= 0xFF00 && c <= 0xFF60) || (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x1F300 && c <= 0x1F64F) ||
+           (c >= 0x20000 && c <= 0x3FFFD);
+}
+
+/* Columns a UTF-8 text takes on the screen. */
+static size_t ScreenWidth(const char* text)
+{
+    const unsigned char* p = (const unsigned char*)text;
+    size_t width = 0;
+    while (*p) {
+        unsigned long c = *p;
+        int more = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+        if (more)
+            c &= 0x3F >> more;
+        for (++p; more > 0 && (*p & 0xC0) == 0x80; --more, ++p)
+            c = (c << 6) | (*p & 0x3F);
+        width += IsWide(c) ? 2 : 1;
+    }
+    return width;
+}
+
+/* One cell: padded to its column's width, or ending the line. */
+static void Cell(Output* out, const char* text, size_t width, int last)
+{
+    size_t used = ScreenWidth(text);
+    PutText(out, text);
+    if (last) {
+        PutText(out, "\r\n");
+        return;
+    }
+    for (; used < width + 2; ++used)
+        PutText(out, " ");
+}
+
+/* An entry point of the kernel looked up by name into `*entry` (null where
+ * the system lacks it). */
+static void LookUpKernel(const char* name, void* entry)
+{
+    HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
+    FARPROC found = kernel ? GetProcAddress(kernel, name) : NULL;
+    memcpy(entry, &found, sizeof found);
+}
+
+/* The table to standard output: to a console as wide text, which shows
+ * every script its fonts have; anywhere else as UTF-8. The wide console
+ * output is looked up by name: the oldest systems lack it, and then the
+ * bytes go out as they are. */
+static void Emit(const Output* out)
+{
+    typedef BOOL(WINAPI * GetConsoleModeFn)(HANDLE, DWORD*);
+    typedef BOOL(WINAPI * WriteConsoleWFn)(HANDLE, const void*, DWORD, DWORD*, void*);
+    HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
+    GetConsoleModeFn getMode;
+    WriteConsoleWFn write;
+    DWORD mode, written;
+    int units = out->length ? MultiByteToWideChar(CP_UTF8, 0, out->text, (int)out->length, NULL, 0) : 0;
+    LookUpKernel("GetConsoleMode", &getMode);
+    LookUpKernel("WriteConsoleW", &write);
+    if (units > 0 && getMode && write && getMode(console, &mode)) {
+        WCHAR* wide = (WCHAR*)Allocate(sizeof(WCHAR) * (size_t)units);
+        int ok;
+        MultiByteToWideChar(CP_UTF8, 0, out->text, (int)out->length, wide, units);
+        fflush(stdout);
+        ok = write(console, wide, (DWORD)units, &written, NULL);
+        free(wide);
+        if (ok)
+            return;
+    }
+    if (out->length)
+        fwrite(out->text, 1, out->length, stdout);
 }
 
 static void WriteTable(const Command* c, const Answer* answers, int count)
 {
     int s, r, k, n = ColumnCount(c->columns);
     size_t width[MAX_FIELDS];
-    char text[300];
+    char text[600], line[800];
+    Output out = {NULL, 0, 0};
     for (k = 0; k < n; ++k)
         width[k] = strlen(c->columns[k].name);
     for (s = 0; s < count; ++s)
         for (r = 0; r < answers[s].count; ++r)
             for (k = 0; k < n; ++k)
-                if (strlen(answers[s].rows[r].values[k]) > width[k])
-                    width[k] = strlen(answers[s].rows[r].values[k]);
+                if (ScreenWidth(answers[s].rows[r].values[k]) > width[k])
+                    width[k] = ScreenWidth(answers[s].rows[r].values[k]);
     for (k = 0; k < n; ++k)
-        Cell(c->columns[k].name, width[k], k + 1 == n);
+        Cell(&out, c->columns[k].name, width[k], k + 1 == n);
     for (s = 0; s < count; ++s)
         for (r = 0; r < answers[s].count; ++r)
             for (k = 0; k < n; ++k)
-                Cell(answers[s].rows[r].values[k], width[k], k + 1 == n);
+                Cell(&out, answers[s].rows[r].values[k], width[k], k + 1 == n);
     for (s = 0; s < count; ++s) {
         if (!answers[s].error)
             continue;
         ErrorText(answers[s].error, text, sizeof text);
-        printf("%s: %s (Windows error %lu, 0x%lX)\r\n", *answers[s].server ? answers[s].server : "(local)", text,
-               answers[s].code, answers[s].code);
+        PutText(&out, *answers[s].server ? answers[s].server : "(local)");
+        sprintf(line, ": %s (Windows error %lu, 0x%lX)\r\n", text, answers[s].code, answers[s].code);
+        PutText(&out, line);
     }
+    Emit(&out);
+    free(out.text);
 }
 
 /* ---- The farm: servers asked by a bounded number of threads ---- */
@@ -699,13 +765,69 @@ static int ParseOptions(int argc, char** argv, const Command* c, Options* o)
 static void LeaveCurrentFolderOutOfLibrarySearch(void)
 {
     typedef BOOL(WINAPI * SetDllDirectoryAFn)(LPCSTR);
-    HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
-    FARPROC entry = kernel ? GetProcAddress(kernel, "SetDllDirectoryA") : NULL;
     SetDllDirectoryAFn setDllDirectory;
-    if (!entry)
-        return;
-    memcpy(&setDllDirectory, &entry, sizeof entry);
-    setDllDirectory("");
+    LookUpKernel("SetDllDirectoryA", &setDllDirectory);
+    if (setDllDirectory)
+        setDllDirectory("");
+}
+
+static char* WideToUtf8(const WCHAR* wide)
+{
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, wide, -1, NULL, 0, NULL, NULL);
+    char* utf8 = (char*)Allocate((size_t)(bytes > 0 ? bytes : 1));
+    WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, bytes, NULL, NULL);
+    return utf8;
+}
+
+static char* AnsiToUtf8(const char* ansi)
+{
+    int units = MultiByteToWideChar(CP_ACP, 0, ansi, -1, NULL, 0);
+    WCHAR* wide = (WCHAR*)Allocate(sizeof(WCHAR) * (size_t)(units > 0 ? units : 1));
+    char* utf8;
+    MultiByteToWideChar(CP_ACP, 0, ansi, -1, wide, units);
+    utf8 = WideToUtf8(wide);
+    free(wide);
+    return utf8;
+}
+
+/* The arguments as UTF-8: read from the wide command line where the system
+ * has it, so that a server named in any script can be asked; else the ANSI
+ * arguments converted. The splitter is the shell library's, loaded from the
+ * system folder. */
+static char** Utf8Arguments(int* argc, char** ansi)
+{
+    typedef LPWSTR(WINAPI * GetCommandLineWFn)(void);
+    typedef LPWSTR*(WINAPI * CommandLineToArgvWFn)(LPCWSTR, int*);
+    GetCommandLineWFn commandLine;
+    CommandLineToArgvWFn split = NULL;
+    char path[MAX_PATH + 16];
+    HMODULE shell = NULL;
+    LPWSTR* wide = NULL;
+    char** args;
+    int i, n = 0;
+    UINT folder = GetSystemDirectoryA(path, MAX_PATH);
+    LookUpKernel("GetCommandLineW", &commandLine);
+    if (folder > 0 && folder < MAX_PATH) {
+        strcat(path, "\\SHELL32.DLL");
+        shell = LoadLibraryA(path);
+    }
+    if (shell) {
+        FARPROC found = GetProcAddress(shell, "CommandLineToArgvW");
+        memcpy(&split, &found, sizeof found);
+    }
+    if (commandLine && split && commandLine())
+        wide = split(commandLine(), &n);
+    if (!wide)
+        n = *argc;
+    args = (char**)Allocate(sizeof(char*) * (size_t)(n + 1));
+    for (i = 0; i < n; ++i)
+        args[i] = wide ? WideToUtf8(wide[i]) : AnsiToUtf8(ansi[i]);
+    if (wide)
+        LocalFree(wide);
+    if (shell)
+        FreeLibrary(shell);
+    *argc = n;
+    return args;
 }
 
 int main(int argc, char** argv)
@@ -717,6 +839,7 @@ int main(int argc, char** argv)
     Farm farm;
     int i, status, failed = 0;
     LeaveCurrentFolderOutOfLibrarySearch();
+    argv = Utf8Arguments(&argc, argv);
     _setmode(_fileno(stdout), _O_BINARY);
     if (argc < 2)
         return Usage("no command", NULL);

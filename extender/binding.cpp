@@ -12,11 +12,14 @@ namespace {
 const int kScriptFunctions = 16;
 const char kPrefix[] = "Unable to initialize Velquor: ";
 
+void Compose(char* message, const char* text, const char* detail)
+{
+    lstrcatA(lstrcatA(lstrcpyA(message, kPrefix), text), detail);
+}
+
 int Fail(BindingTable* table, const char* text, const char* detail = "")
 {
-    lstrcpyA(table->Message, kPrefix);
-    lstrcatA(table->Message, text);
-    lstrcatA(table->Message, detail);
+    Compose(table->Message, text, detail);
     return -1;
 }
 
@@ -43,37 +46,76 @@ struct RequiredEntry {
     FARPROC* slot;
 };
 
-// The optional extended entry points; the last two only when the release
-// routine for their buffers exists.
-void BindExtended(HMODULE wts, BoundEntryPoints* entry)
+// The optional extended entry points of one form ("A" or "W"); the last two
+// only when the release routine for their buffers exists.
+template <class Char>
+void BindExtended(HMODULE wts, const char* form, TextEntryPoints<Char>* entry)
 {
-    if (!Find(wts, "WTSOpenServerExA", &entry->WTSOpenServerExA))
+    char name[40];
+    auto named = [&](const char* base) { return lstrcatA(lstrcpyA(name, base), form); };
+    if (!Find(wts, named("WTSOpenServerEx"), &entry->OpenServerEx))
         return;
-    if (!Find(wts, "WTSFreeMemoryExA", &entry->WTSFreeMemoryExA))
+    if (!Find(wts, named("WTSFreeMemoryEx"), &entry->FreeMemoryEx))
         return;
-    Find(wts, "WTSEnumerateSessionsExA", &entry->WTSEnumerateSessionsExA);
-    Find(wts, "WTSEnumerateProcessesExA", &entry->WTSEnumerateProcessesExA);
+    Find(wts, named("WTSEnumerateSessionsEx"), &entry->EnumerateSessionsEx);
+    Find(wts, named("WTSEnumerateProcessesEx"), &entry->EnumerateProcessesEx);
+}
+
+// Looks the entries up in order; returns the name of the first that is missing.
+template <size_t N>
+const char* BindInOrder(HMODULE wts, const RequiredEntry (&required)[N])
+{
+    for (const RequiredEntry& entry : required) {
+        *entry.slot = Binding.GetProcAddress(wts, entry.name);
+        if (!*entry.slot)
+            return entry.name;
+    }
+    return nullptr;
+}
+
+template <class Fn>
+RequiredEntry Slot(const char* name, Fn* slot)
+{
+    return {name, reinterpret_cast<FARPROC*>(slot)};
 }
 
 // Returns the name of the first required entry point that is missing.
-const char* BindRequired(HMODULE wts, BoundEntryPoints* entry)
+const char* BindRequired(HMODULE wts, BoundEntryPoints* e)
 {
-#define REQUIRED(name) {#name, reinterpret_cast<FARPROC*>(&entry->name)}
     const RequiredEntry required[] = {
-        REQUIRED(WTSOpenServerA),       REQUIRED(WTSCloseServer),
-        REQUIRED(WTSEnumerateSessionsA), REQUIRED(WTSEnumerateProcessesA),
-        REQUIRED(WTSFreeMemory),        REQUIRED(WTSDisconnectSession),
-        REQUIRED(WTSLogoffSession),     REQUIRED(WTSTerminateProcess),
-        REQUIRED(WTSSendMessageA),      REQUIRED(WTSQuerySessionInformationA),
-        REQUIRED(WTSWaitSystemEvent),   REQUIRED(WTSShutdownSystem),
+        Slot("WTSOpenServerA", &e->Ansi.OpenServer),
+        Slot("WTSCloseServer", &e->WTSCloseServer),
+        Slot("WTSEnumerateSessionsA", &e->Ansi.EnumerateSessions),
+        Slot("WTSEnumerateProcessesA", &e->Ansi.EnumerateProcesses),
+        Slot("WTSFreeMemory", &e->WTSFreeMemory),
+        Slot("WTSDisconnectSession", &e->WTSDisconnectSession),
+        Slot("WTSLogoffSession", &e->WTSLogoffSession),
+        Slot("WTSTerminateProcess", &e->WTSTerminateProcess),
+        Slot("WTSSendMessageA", &e->Ansi.SendMessageBox),
+        Slot("WTSQuerySessionInformationA", &e->Ansi.QuerySessionInformation),
+        Slot("WTSWaitSystemEvent", &e->WTSWaitSystemEvent),
+        Slot("WTSShutdownSystem", &e->WTSShutdownSystem),
     };
-#undef REQUIRED
-    for (const RequiredEntry& required_ : required) {
-        *required_.slot = Binding.GetProcAddress(wts, required_.name);
-        if (!*required_.slot)
-            return required_.name;
-    }
-    return nullptr;
+    return BindInOrder(wts, required);
+}
+
+// The wide entry points the UTF-8 exports call. None is required by the
+// interpreter or the ANSI exports: what is missing is only named.
+void BindWide(HMODULE wts, BindingTable* table)
+{
+    TextEntryPoints<WCHAR>* w = &table->Entry.Wide;
+    BindExtended(wts, "W", w);
+    const RequiredEntry required[] = {
+        Slot("WTSOpenServerW", &w->OpenServer),
+        Slot("WTSEnumerateSessionsW", &w->EnumerateSessions),
+        Slot("WTSEnumerateProcessesW", &w->EnumerateProcesses),
+        Slot("WTSSendMessageW", &w->SendMessageBox),
+        Slot("WTSQuerySessionInformationW", &w->QuerySessionInformation),
+    };
+    if (const char* missing = BindInOrder(wts, required))
+        Compose(table->WideMessage, missing, "() not found in WTSAPI32.DLL");
+    else
+        table->WideExportsBound = 1;
 }
 
 int BindWtsapi(BindingTable* table)
@@ -81,10 +123,11 @@ int BindWtsapi(BindingTable* table)
     HMODULE wts = table->Libraries.Wtsapi32 = xLoadSystemLibrary("WTSAPI32.DLL", Binding.LoadLibraryA);
     if (!wts)
         return table->ProductPresent ? Fail(table, "Unable to load WTSAPI32.DLL") : 0;
-    BindExtended(wts, &table->Entry);
+    BindExtended(wts, "A", &table->Entry.Ansi);
     if (const char* missing = BindRequired(wts, &table->Entry))
         return Fail(table, missing, "() not found in WTSAPI32.DLL");
     table->ServicesBound = 1;
+    BindWide(wts, table);
     return 0;
 }
 

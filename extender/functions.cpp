@@ -166,8 +166,8 @@ static void QueryClass(const BoundEntryPoints& entry, const char* server, DWORD 
         return;
     LPSTR buffer = nullptr;
     DWORD bytes = 0;
-    if (entry.WTSQuerySessionInformationA)
-        entry.WTSQuerySessionInformationA(handle, session, infoClass, &buffer, &bytes);
+    if (entry.Ansi.QuerySessionInformation)
+        entry.Ansi.QuerySessionInformation(handle, session, infoClass, &buffer, &bytes);
     if (entry.WTSFreeMemory)
         entry.WTSFreeMemory(buffer);
     buffer = nullptr;

@@ -123,9 +123,10 @@ BOOL QRVTS_CALL QRVTS_ConvertSIDToText(PSID sid, LPSTR buffer, DWORD size);
  * Every export may be called from several threads at once. An export whose
  * entry point is missing returns QRVTS_NOT_AVAILABLE. QRVTS_GetBindingMessage
  * binds when that has not happened yet and tells the outcome: QRVTS_OK when
- * every entry point an export needs was found, with the empty text or the
- * message of what only the interpreter requires (WinStationQueryInformationW,
- * without which the session times are empty); else QRVTS_NOT_AVAILABLE and
+ * every entry point an ANSI export needs was found, with the empty text or
+ * the message of what only the interpreter requires (WinStationQueryInformationW,
+ * without which the session times are empty) or of a wide entry point only
+ * the Utf8 exports need (below); else QRVTS_NOT_AVAILABLE and
  * the message that names the missing library or entry point, such as
  * "Unable to initialize Velquor: WTSSendMessageA() not found in WTSAPI32.DLL".
  * The text is cut to `size` characters with its terminator; `buffer` may be
@@ -143,6 +144,42 @@ LONG QRVTS_CALL QRVTS_GetBindingMessage(LPSTR buffer, DWORD size);
  * QRVTS_FreeBuffer forgets the calling thread's code on entry. */
 LONG QRVTS_CALL QRVTS_GetErrorText(LONG number, LPSTR buffer, DWORD size);
 DWORD QRVTS_CALL QRVTS_GetLastErrorCode(void);
+
+/* UTF-8 texts. Each export above that takes or gives names has a twin
+ * whose name ends in Utf8, with the same arguments, result blocks and
+ * result codes: its texts (server names, the message box's title and text,
+ * and every name in the blocks it returns) are UTF-8, and it calls the
+ * platform's wide-character entry points (WTSOpenServerW and the like), so
+ * that a name arrives whole whatever the ANSI code page of the caller or of
+ * the server. A text given that is not UTF-8 is refused with
+ * QRVTS_INVALID_PARAMETER. Where the platform lacks a wide entry point they
+ * need, the Utf8 exports return QRVTS_NOT_AVAILABLE and the ANSI exports
+ * keep working; QRVTS_GetBindingMessageUtf8 then returns
+ * QRVTS_NOT_AVAILABLE and names what is missing. A handle from
+ * QRVTS_OpenServerUtf8 is closed with QRVTS_CloseServer; blocks are given
+ * back with QRVTS_FreeBuffer. The ANSI exports give each name as the
+ * platform converts it to the ANSI code page: a character outside it is
+ * lost (a question mark or a look-alike letter). SID texts and state words
+ * are ASCII in both. */
+LONG QRVTS_CALL QRVTS_OpenServerUtf8(LPCSTR serverName, HANDLE* handle);
+LONG QRVTS_CALL QRVTS_DisconnectSessionUtf8(LPCSTR serverName, DWORD sessionId, BOOL wait);
+LONG QRVTS_CALL QRVTS_LogoffSessionUtf8(LPCSTR serverName, DWORD sessionId, BOOL wait);
+LONG QRVTS_CALL QRVTS_TerminateProcessUtf8(LPCSTR serverName, DWORD processId, DWORD exitCode);
+LONG QRVTS_CALL QRVTS_SendMessageUtf8(LPCSTR serverName, DWORD sessionId, LPCSTR title, LPCSTR message,
+                                      DWORD style, DWORD timeout, BOOL wait, DWORD* response);
+LONG QRVTS_CALL QRVTS_WaitSystemEventUtf8(LPCSTR serverName, DWORD eventMask, DWORD* eventFlags);
+LONG QRVTS_CALL QRVTS_ShutdownSystemUtf8(LPCSTR serverName, DWORD flags);
+LONG QRVTS_CALL QRVTS_QuerySessionInfoUtf8(LPCSTR serverName, DWORD sessionId, SessionInfoRecord** info);
+LONG QRVTS_CALL QRVTS_EnumerateSessionsUtf8(LPCSTR serverName, BOOL extended, SessionListRecord** sessions);
+LONG QRVTS_CALL QRVTS_EnumerateProcessesUtf8(LPCSTR serverName, DWORD sessionFilter, BOOL extended,
+                                             ProcessListRecord** processes);
+/* The binding's outcome for the Utf8 exports: QRVTS_OK when they are
+ * bound, else QRVTS_NOT_AVAILABLE and the message naming what is missing. */
+LONG QRVTS_CALL QRVTS_GetBindingMessageUtf8(LPSTR buffer, DWORD size);
+/* The text of error `number` as UTF-8 (a language file's text converted
+ * from the ANSI code page), cut at a character's end to fit `size` bytes
+ * with its terminator; returns the bytes copied. */
+LONG QRVTS_CALL QRVTS_GetErrorTextUtf8(LONG number, LPSTR buffer, DWORD size);
 
 /* Terminal Services presence. */
 BOOL QRVTS_CALL QRVTS_ValidateProductSuite(LPCSTR suiteName);

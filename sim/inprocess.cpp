@@ -121,13 +121,13 @@ BindingTable xInProcessBinding()
 {
     BindingTable table = {};
     BoundEntryPoints& e = table.Entry;
-    e.WTSOpenServerA = Open;
+    e.Ansi.OpenServer = Open;
     e.WTSCloseServer = Close;
     e.WTSFreeMemory = Free;
-    e.WTSFreeMemoryExA = FreeEx;
-    e.WTSEnumerateSessionsA = EnumSessions;
-    e.WTSEnumerateProcessesA = EnumProcesses;
-    e.WTSQuerySessionInformationA = QueryInfo;
+    e.Ansi.FreeMemoryEx = FreeEx;
+    e.Ansi.EnumerateSessions = EnumSessions;
+    e.Ansi.EnumerateProcesses = EnumProcesses;
+    e.Ansi.QuerySessionInformation = QueryInfo;
     e.WinStationQueryInformationW = QueryTimes;
     table.ServicesBound = table.ExportsBound = 1;
     table.Result = 16;

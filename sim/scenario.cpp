@@ -124,34 +124,45 @@ void Generate(SimScenario& sc)
     }
 }
 
-// The key=value lines of one section; a key may repeat ([server] name=).
-// Lines starting with "#" are comments.
-std::vector<std::pair<std::string, std::string>> SectionLines(const char* path, const char* section)
+// The file's sections in order, each with its key=value lines (a key may
+// repeat: [server] name=). The file is UTF-8, read as bytes: the profile
+// functions would read it in the ANSI code page. Lines starting with "#"
+// or ";" are comments.
+typedef std::vector<std::pair<std::string, std::string>> SectionLines;
+
+std::vector<std::pair<std::string, SectionLines>> Sections(const char* path)
 {
-    std::vector<char> data(1 << 16);
-    DWORD n;
-    while ((n = GetPrivateProfileSectionA(section, data.data(), DWORD(data.size()), path)) == data.size() - 2)
-        data.resize(data.size() * 2);
-    std::vector<std::pair<std::string, std::string>> lines;
-    for (const char* line = data.data(); *line; line += strlen(line) + 1) {
-        const std::string text = Trim(line);
+    std::vector<std::pair<std::string, SectionLines>> sections;
+    FILE* f = fopen(path, "rb");
+    if (!f)
+        return sections;
+    std::string data;
+    char chunk[4096];
+    for (size_t n; (n = fread(chunk, 1, sizeof chunk, f)) > 0;)
+        data.append(chunk, n);
+    fclose(f);
+    if (data.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        data.erase(0, 3);
+    size_t start = 0;
+    while (start < data.size()) {
+        size_t end = data.find('\n', start);
+        if (end == std::string::npos)
+            end = data.size();
+        const std::string text = Trim(data.substr(start, end - start));
+        start = end + 1;
         if (text.empty() || text[0] == '#' || text[0] == ';')
             continue;
+        if (text[0] == '[' && text.back() == ']') {
+            sections.push_back({Trim(text.substr(1, text.size() - 2)), {}});
+            continue;
+        }
+        if (sections.empty())
+            continue;
         const size_t eq = text.find('=');
-        lines.push_back({Trim(text.substr(0, eq)), eq == std::string::npos ? "" : Trim(text.substr(eq + 1))});
+        sections.back().second.push_back(
+            {Trim(text.substr(0, eq)), eq == std::string::npos ? "" : Trim(text.substr(eq + 1))});
     }
-    return lines;
-}
-
-std::vector<std::string> SectionNames(const char* path)
-{
-    std::vector<char> data(1 << 16);
-    while (GetPrivateProfileSectionNamesA(data.data(), DWORD(data.size()), path) == data.size() - 2)
-        data.resize(data.size() * 2);
-    std::vector<std::string> names;
-    for (const char* name = data.data(); *name; name += strlen(name) + 1)
-        names.push_back(Trim(name));
-    return names;
+    return sections;
 }
 
 void ServerKey(SimScenario& sc, const std::string& key, const std::string& value)
@@ -172,14 +183,14 @@ void ServerKey(SimScenario& sc, const std::string& key, const std::string& value
         sc.delay = Number(value);
 }
 
-// The scenario file, read with the profile functions the platform offers.
+// The scenario file ("Z:" and a Unix path, or a Windows path).
 SimScenario Load()
 {
     SimScenario sc;
     const char* path = getenv("VELQUOR_SCENARIO");
     if (!path)
         return sc;
-    for (const std::string& section : SectionNames(path)) {
+    for (const auto& [section, lines] : Sections(path)) {
         const bool session = section.compare(0, 8, "session ") == 0;
         const bool process = section.compare(0, 8, "process ") == 0;
         if (session) {
@@ -189,7 +200,7 @@ SimScenario Load()
             sc.processes.push_back(SimProcess());
             sc.processes.back().id = Number(section.substr(8));
         }
-        for (const auto& [key, value] : SectionLines(path, section.c_str())) {
+        for (const auto& [key, value] : lines) {
             if (section == "server")
                 ServerKey(sc, key, value);
             else if (section == "fail")
@@ -262,16 +273,23 @@ bool SimEmptyServer(HANDLE handle)
     return !Scenario().emptyServer.empty() && SimServerName(handle) == Scenario().emptyServer;
 }
 
-bool SimFails(const std::string& entry, HANDLE handle)
+bool SimFails(const std::string& entry, HANDLE handle, const std::string& detail)
 {
+    // The entry point's own name, then its name without the form's letter,
+    // which stands for both forms: each also for one server.
+    const char last = entry.empty() ? '\0' : entry.back();
+    const std::string base = last == 'A' || last == 'W' ? entry.substr(0, entry.size() - 1) : entry;
     const auto& failures = Scenario().failures;
-    auto found = failures.find(entry);
-    if (found == failures.end() && handle)
-        found = failures.find(entry + "@" + SimServerName(handle));
-    if (found == failures.end())
-        return false;
-    SetLastError(found->second);
-    return true;
+    for (const std::string& name : {entry + detail, base + detail}) {
+        auto found = failures.find(name);
+        if (found == failures.end() && handle)
+            found = failures.find(name + "@" + SimServerName(handle));
+        if (found != failures.end()) {
+            SetLastError(found->second);
+            return true;
+        }
+    }
+    return false;
 }
 
 const SimSession* SimFindSession(DWORD id)
@@ -310,4 +328,41 @@ void SimHideEntryPoints(HMODULE module, const char* variable)
             VirtualProtect(slot, sizeof *slot, protection, &protection);
         }
     }
+}
+
+std::wstring SimWide(const std::string& utf8)
+{
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
+    std::wstring wide(size_t(n), L'\0');
+    if (n)
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), &wide[0], n);
+    return wide;
+}
+
+std::string SimUtf8(const std::wstring& wide)
+{
+    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr, nullptr);
+    std::string text(size_t(n), '\0');
+    if (n)
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), &text[0], n, nullptr, nullptr);
+    return text;
+}
+
+std::string SimAnsi(const std::string& utf8)
+{
+    const std::wstring wide = SimWide(utf8);
+    const int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr, nullptr);
+    std::string text(size_t(n), '\0');
+    if (n)
+        WideCharToMultiByte(CP_ACP, 0, wide.data(), int(wide.size()), &text[0], n, nullptr, nullptr);
+    return text;
+}
+
+std::string SimFromAnsi(const char* ansi)
+{
+    const int n = MultiByteToWideChar(CP_ACP, 0, ansi, -1, nullptr, 0);
+    std::wstring wide(size_t(n > 0 ? n - 1 : 0), L'\0');
+    if (n > 1)
+        MultiByteToWideChar(CP_ACP, 0, ansi, -1, &wide[0], n);
+    return SimUtf8(wide);
 }

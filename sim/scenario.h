@@ -1,5 +1,8 @@
 // The simulated terminal server: a scenario file read once per process
 // (path in VELQUOR_SCENARIO) and a call log appended to VELQUOR_SIM_LOG.
+// Scenario files and the log are UTF-8; every name is kept as UTF-8 and
+// handed out as wide text by the ...W entry points and in the process's
+// ANSI code page by the ...A ones, as the platform converts it.
 #pragma once
 #include <windows.h>
 
@@ -49,9 +52,11 @@ const SimScenario& Scenario();
 // and it waits the scenario's delay.
 void SimLog(const char* format, ...);
 
-// Whether `entry` is told to fail, for every server ("Entry") or for the
-// server of `handle` ("Entry@name"); sets the last error when so.
-bool SimFails(const std::string& entry, HANDLE handle = nullptr);
+// Whether `entry` (with `detail`, such as ".5" for an information class)
+// is told to fail, for every server ("Entry") or for the server of `handle`
+// ("Entry@name"); a name without its final A or W stands for both forms of
+// the entry point. Sets the last error when so.
+bool SimFails(const std::string& entry, HANDLE handle = nullptr, const std::string& detail = "");
 
 // The name of the server behind a handle ("" for the local server).
 std::string SimServerName(HANDLE handle);
@@ -66,3 +71,10 @@ const SimSession* SimFindSession(DWORD id);
 // (separated by commas) out of the export table of `module`, as the
 // library of an older platform lacks them.
 void SimHideEntryPoints(HMODULE module, const char* variable);
+
+// Conversions between the scenario's UTF-8, wide text and the process's
+// ANSI code page (the platform's own conversion, with its losses).
+std::wstring SimWide(const std::string& utf8);
+std::string SimUtf8(const std::wstring& wide);
+std::string SimAnsi(const std::string& utf8);
+std::string SimFromAnsi(const char* ansi);

@@ -18,12 +18,16 @@ const DWORD kServerUnavailable = 1722;
 class BlockBuilder {
 public:
     explicit BlockBuilder(size_t headerBytes) : bytes_(headerBytes, 0) {}
-    size_t AddText(const std::string& text)
+    // A scenario's UTF-8 text in the form of Char, with its terminator.
+    template <class Char>
+    size_t AddText(const std::string& utf8)
     {
-        size_t at = bytes_.size();
-        bytes_.insert(bytes_.end(), text.begin(), text.end());
-        bytes_.push_back(0);
-        return at;
+        if (sizeof(Char) == 1) {
+            const std::string text = SimAnsi(utf8);
+            return AddBytes(text.c_str(), text.size() + 1);
+        }
+        const std::wstring text = SimWide(utf8);
+        return AddBytes(text.c_str(), (text.size() + 1) * sizeof(WCHAR));
     }
     size_t AddBytes(const void* data, size_t n)
     {
@@ -32,6 +36,7 @@ public:
         return at;
     }
     BYTE* Header() { return bytes_.data(); }
+    size_t Size() const { return bytes_.size(); }
     // Copies the block to the heap; offsets in `fixups` become pointers.
     BYTE* Finish(const std::vector<std::pair<size_t, size_t>>& fixups)
     {
@@ -55,21 +60,27 @@ void Release(void* p)
         HeapFree(GetProcessHeap(), 0, p);
 }
 
-HANDLE Open(const char* entry, LPSTR name)
+// A name the caller gave, as UTF-8.
+std::string Given(const char* ansi) { return SimFromAnsi(ansi); }
+std::string Given(const WCHAR* wide) { return SimUtf8(wide); }
+
+template <class Char>
+HANDLE Open(const char* entry, const Char* given)
 {
+    const std::string name = given ? Given(given) : "(null)";
     if (SimFails(entry)) {
-        SimLog("%s name=%s -> 00000000", entry, name ? name : "(null)");
+        SimLog("%s name=%s -> 00000000", entry, name.c_str());
         return nullptr;
     }
     const auto& servers = Scenario().servers;
     for (size_t i = 0; i < servers.size(); ++i) {
-        if (name && servers[i] == name) {
+        if (given && servers[i] == name) {
             HANDLE h = reinterpret_cast<HANDLE>(0x5100 + 4 * i);
-            SimLog("%s name=%s -> %p", entry, name, h);
+            SimLog("%s name=%s -> %p", entry, name.c_str(), h);
             return h;
         }
     }
-    SimLog("%s name=%s -> 00000000", entry, name ? name : "(null)");
+    SimLog("%s name=%s -> 00000000", entry, name.c_str());
     SetLastError(kServerUnavailable);
     return nullptr;
 }
@@ -95,7 +106,7 @@ std::vector<BYTE> SidBytes(const std::string& text)
     return bytes;
 }
 
-template <class Record>
+template <class Char, class Record>
 BOOL EnumerateProcesses(HANDLE server, DWORD filter, Record** out, DWORD* count)
 {
     std::vector<const SimProcess*> chosen;
@@ -109,7 +120,7 @@ BOOL EnumerateProcesses(HANDLE server, DWORD filter, Record** out, DWORD* count)
         r->SessionId = chosen[i]->session;
         r->ProcessId = chosen[i]->id;
         const size_t base = i * sizeof(Record);
-        fixups.push_back({base + offsetof(Record, pProcessName), block.AddText(chosen[i]->name)});
+        fixups.push_back({base + offsetof(Record, pProcessName), block.AddText<Char>(chosen[i]->name)});
         if (!chosen[i]->sid.empty()) {
             std::vector<BYTE> sid = SidBytes(chosen[i]->sid);
             fixups.push_back({base + offsetof(Record, pUserSid), block.AddBytes(sid.data(), sid.size())});
@@ -121,7 +132,7 @@ BOOL EnumerateProcesses(HANDLE server, DWORD filter, Record** out, DWORD* count)
 }
 
 // Basic or level-1 session records; `nameAt` is where a record keeps its name.
-template <class Record>
+template <class Char, class Record>
 BOOL EnumerateSessions(HANDLE server, Record** out, DWORD* count, size_t nameAt)
 {
     static const std::vector<SimSession> kNone;  // both sides lvalues: the scenario's list is not copied
@@ -133,7 +144,7 @@ BOOL EnumerateSessions(HANDLE server, Record** out, DWORD* count, size_t nameAt)
         r->SessionId = sessions[i].id;
         r->State = sessions[i].state;
         if (sessions[i].hasName)
-            fixups.push_back({i * sizeof *r + nameAt, block.AddText(sessions[i].name)});
+            fixups.push_back({i * sizeof *r + nameAt, block.AddText<Char>(sessions[i].name)});
     }
     *out = reinterpret_cast<Record*>(block.Finish(fixups));
     *count = DWORD(sessions.size());
@@ -142,6 +153,7 @@ BOOL EnumerateSessions(HANDLE server, Record** out, DWORD* count, size_t nameAt)
 
 // The buffer the platform hands back for one class, and its size as the
 // platform reports it: the value's own size, or a text with its terminator.
+template <class Char>
 BYTE* QueryBuffer(const SimSession& s, int infoClass, DWORD* bytes)
 {
     BlockBuilder block(0);
@@ -165,11 +177,87 @@ BYTE* QueryBuffer(const SimSession& s, int infoClass, DWORD* bytes)
         auto text = s.texts.find(infoClass);
         const std::string& value =
             text != s.texts.end() ? text->second : (infoClass == 6 ? s.name : std::string());
-        block.AddText(value);
-        *bytes = DWORD(value.size() + 1);
+        const size_t at = block.AddText<Char>(value);
+        *bytes = DWORD(block.Size() - at);
     }
     }
     return block.Finish({});
+}
+
+// The entry points that exist in both forms.
+template <class Char>
+BOOL SessionsBasic(const char* entry, HANDLE h, DWORD reserved, DWORD version, TsSessionInfoOf<Char>** out,
+                   DWORD* count)
+{
+    SimLog("%s handle=%p reserved=%lu version=%lu", entry, h, reserved, version);
+    if (SimFails(entry, h))
+        return FALSE;
+    return EnumerateSessions<Char>(h, out, count, offsetof(TsSessionInfoOf<Char>, pWinStationName));
+}
+
+template <class Char>
+BOOL SessionsLevel1(const char* entry, HANDLE h, DWORD* level, DWORD filter, TsSessionInfo1Of<Char>** out,
+                    DWORD* count)
+{
+    SimLog("%s handle=%p level=%lu filter=%lu", entry, h, level ? *level : 0, filter);
+    if (SimFails(entry, h))
+        return FALSE;
+    return EnumerateSessions<Char>(h, out, count, offsetof(TsSessionInfo1Of<Char>, pSessionName));
+}
+
+template <class Char>
+BOOL ProcessesBasic(const char* entry, HANDLE h, DWORD reserved, DWORD version, TsProcessInfoOf<Char>** out,
+                    DWORD* count)
+{
+    SimLog("%s handle=%p reserved=%lu version=%lu", entry, h, reserved, version);
+    if (SimFails(entry, h))
+        return FALSE;
+    return EnumerateProcesses<Char>(h, 0xFFFFFFFE, out, count);
+}
+
+template <class Char>
+BOOL ProcessesLevel1(const char* entry, HANDLE h, DWORD* level, DWORD session, Char** out, DWORD* count)
+{
+    SimLog("%s handle=%p level=%lu session=%lu", entry, h, level ? *level : 0, session);
+    if (SimFails(entry, h))
+        return FALSE;
+    return EnumerateProcesses<Char>(h, session, reinterpret_cast<TsProcessInfoExOf<Char>**>(out), count);
+}
+
+BOOL FreeEx(const char* entry, int type, PVOID p, ULONG count)
+{
+    SimLog("%s type=%d %p count=%lu", entry, type, p, count);
+    Release(p);
+    return TRUE;
+}
+
+// The lengths are characters for the ANSI form and bytes for the wide one.
+template <class Char>
+BOOL Send(const char* entry, HANDLE h, DWORD session, Char* title, DWORD titleLength, Char* message,
+          DWORD messageLength, DWORD style, DWORD timeout, DWORD* response, BOOL wait)
+{
+    SimLog("%s handle=%p session=%lu title=[%s] %lu message=[%s] %lu style=%lu timeout=%lu wait=%d", entry, h,
+           session, title ? Given(title).c_str() : "(null)", titleLength, message ? Given(message).c_str() : "(null)",
+           messageLength, style, timeout, wait);
+    if (SimFails(entry))
+        return FALSE;
+    *response = Scenario().response;
+    return TRUE;
+}
+
+template <class Char>
+BOOL Query(const char* entry, HANDLE h, DWORD session, int infoClass, Char** buffer, DWORD* bytes)
+{
+    SimLog("%s handle=%p session=%lu class=%d", entry, h, session, infoClass);
+    if (SimFails(entry, h) || SimFails(entry, h, "." + std::to_string(infoClass)))
+        return FALSE;
+    const SimSession* s = SimFindSession(session);
+    if (!s) {
+        SetLastError(kSessionNotFound);
+        return FALSE;
+    }
+    *buffer = reinterpret_cast<Char*>(QueryBuffer<Char>(*s, infoClass, bytes));
+    return TRUE;
 }
 
 }  // namespace
@@ -178,6 +266,8 @@ extern "C" {
 
 HANDLE WINAPI WTSOpenServerA(LPSTR name) { return Open("WTSOpenServerA", name); }
 HANDLE WINAPI WTSOpenServerExA(LPSTR name) { return Open("WTSOpenServerExA", name); }
+HANDLE WINAPI WTSOpenServerW(LPWSTR name) { return Open("WTSOpenServerW", name); }
+HANDLE WINAPI WTSOpenServerExW(LPWSTR name) { return Open("WTSOpenServerExW", name); }
 
 void WINAPI WTSCloseServer(HANDLE h)
 {
@@ -192,43 +282,50 @@ void WINAPI WTSFreeMemory(PVOID p)
     Release(p);
 }
 
-BOOL WINAPI WTSFreeMemoryExA(int type, PVOID p, ULONG count)
-{
-    SimLog("WTSFreeMemoryExA type=%d %p count=%lu", type, p, count);
-    Release(p);
-    return TRUE;
-}
+BOOL WINAPI WTSFreeMemoryExA(int type, PVOID p, ULONG count) { return FreeEx("WTSFreeMemoryExA", type, p, count); }
+BOOL WINAPI WTSFreeMemoryExW(int type, PVOID p, ULONG count) { return FreeEx("WTSFreeMemoryExW", type, p, count); }
 
 BOOL WINAPI WTSEnumerateSessionsA(HANDLE h, DWORD reserved, DWORD version, TsSessionInfo** out, DWORD* count)
 {
-    SimLog("WTSEnumerateSessionsA handle=%p reserved=%lu version=%lu", h, reserved, version);
-    if (SimFails("WTSEnumerateSessionsA", h))
-        return FALSE;
-    return EnumerateSessions(h, out, count, offsetof(TsSessionInfo, pWinStationName));
+    return SessionsBasic("WTSEnumerateSessionsA", h, reserved, version, out, count);
+}
+
+BOOL WINAPI WTSEnumerateSessionsW(HANDLE h, DWORD reserved, DWORD version, TsSessionInfoOf<WCHAR>** out,
+                                  DWORD* count)
+{
+    return SessionsBasic("WTSEnumerateSessionsW", h, reserved, version, out, count);
 }
 
 BOOL WINAPI WTSEnumerateSessionsExA(HANDLE h, DWORD* level, DWORD filter, TsSessionInfo1** out, DWORD* count)
 {
-    SimLog("WTSEnumerateSessionsExA handle=%p level=%lu filter=%lu", h, level ? *level : 0, filter);
-    if (SimFails("WTSEnumerateSessionsExA", h))
-        return FALSE;
-    return EnumerateSessions(h, out, count, offsetof(TsSessionInfo1, pSessionName));
+    return SessionsLevel1("WTSEnumerateSessionsExA", h, level, filter, out, count);
+}
+
+BOOL WINAPI WTSEnumerateSessionsExW(HANDLE h, DWORD* level, DWORD filter, TsSessionInfo1Of<WCHAR>** out,
+                                    DWORD* count)
+{
+    return SessionsLevel1("WTSEnumerateSessionsExW", h, level, filter, out, count);
 }
 
 BOOL WINAPI WTSEnumerateProcessesA(HANDLE h, DWORD reserved, DWORD version, TsProcessInfo** out, DWORD* count)
 {
-    SimLog("WTSEnumerateProcessesA handle=%p reserved=%lu version=%lu", h, reserved, version);
-    if (SimFails("WTSEnumerateProcessesA", h))
-        return FALSE;
-    return EnumerateProcesses(h, 0xFFFFFFFE, out, count);
+    return ProcessesBasic("WTSEnumerateProcessesA", h, reserved, version, out, count);
+}
+
+BOOL WINAPI WTSEnumerateProcessesW(HANDLE h, DWORD reserved, DWORD version, TsProcessInfoOf<WCHAR>** out,
+                                   DWORD* count)
+{
+    return ProcessesBasic("WTSEnumerateProcessesW", h, reserved, version, out, count);
 }
 
 BOOL WINAPI WTSEnumerateProcessesExA(HANDLE h, DWORD* level, DWORD session, LPSTR* out, DWORD* count)
 {
-    SimLog("WTSEnumerateProcessesExA handle=%p level=%lu session=%lu", h, level ? *level : 0, session);
-    if (SimFails("WTSEnumerateProcessesExA", h))
-        return FALSE;
-    return EnumerateProcesses(h, session, reinterpret_cast<TsProcessInfoEx**>(out), count);
+    return ProcessesLevel1("WTSEnumerateProcessesExA", h, level, session, out, count);
+}
+
+BOOL WINAPI WTSEnumerateProcessesExW(HANDLE h, DWORD* level, DWORD session, LPWSTR* out, DWORD* count)
+{
+    return ProcessesLevel1("WTSEnumerateProcessesExW", h, level, session, out, count);
 }
 
 BOOL WINAPI WTSDisconnectSession(HANDLE h, DWORD session, BOOL wait)
@@ -252,28 +349,25 @@ BOOL WINAPI WTSTerminateProcess(HANDLE h, DWORD process, DWORD exitCode)
 BOOL WINAPI WTSSendMessageA(HANDLE h, DWORD session, LPSTR title, DWORD titleLength, LPSTR message,
                             DWORD messageLength, DWORD style, DWORD timeout, DWORD* response, BOOL wait)
 {
-    SimLog("WTSSendMessageA handle=%p session=%lu title=[%s] %lu message=[%s] %lu style=%lu timeout=%lu wait=%d", h,
-           session, title ? title : "(null)", titleLength, message ? message : "(null)", messageLength, style,
-           timeout, wait);
-    if (SimFails("WTSSendMessageA"))
-        return FALSE;
-    *response = Scenario().response;
-    return TRUE;
+    return Send("WTSSendMessageA", h, session, title, titleLength, message, messageLength, style, timeout, response,
+                wait);
+}
+
+BOOL WINAPI WTSSendMessageW(HANDLE h, DWORD session, LPWSTR title, DWORD titleLength, LPWSTR message,
+                            DWORD messageLength, DWORD style, DWORD timeout, DWORD* response, BOOL wait)
+{
+    return Send("WTSSendMessageW", h, session, title, titleLength, message, messageLength, style, timeout, response,
+                wait);
 }
 
 BOOL WINAPI WTSQuerySessionInformationA(HANDLE h, DWORD session, int infoClass, LPSTR* buffer, DWORD* bytes)
 {
-    SimLog("WTSQuerySessionInformationA handle=%p session=%lu class=%d", h, session, infoClass);
-    if (SimFails("WTSQuerySessionInformationA", h) ||
-        SimFails("WTSQuerySessionInformationA." + std::to_string(infoClass), h))
-        return FALSE;
-    const SimSession* s = SimFindSession(session);
-    if (!s) {
-        SetLastError(kSessionNotFound);
-        return FALSE;
-    }
-    *buffer = reinterpret_cast<LPSTR>(QueryBuffer(*s, infoClass, bytes));
-    return TRUE;
+    return Query("WTSQuerySessionInformationA", h, session, infoClass, buffer, bytes);
+}
+
+BOOL WINAPI WTSQuerySessionInformationW(HANDLE h, DWORD session, int infoClass, LPWSTR* buffer, DWORD* bytes)
+{
+    return Query("WTSQuerySessionInformationW", h, session, infoClass, buffer, bytes);
 }
 
 BOOL WINAPI WTSWaitSystemEvent(HANDLE h, DWORD mask, DWORD* flags)

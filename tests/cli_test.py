@@ -118,7 +118,7 @@ runs = [(command, form) for command in commands for form in ("table", "csv", "js
 results = velquor_all([command + ([] if command[0] in ("console", "whoami") else ["--server", "alpha"]) +
                        ["--format", form] for command, form in runs])
 for (command, form), (status, out, err) in zip(runs, results):
-    text = out.decode("cp1252" if form == "table" else "utf-8")  # the table keeps the ANSI code page
+    text = out.decode("utf-8")  # the table too, when it goes to a file or a pipe
     check(status == 0, "%s as %s: exit %d %s" % (command, form, status, err))
     if form == "json":
         parsed = json.loads(text)
@@ -137,7 +137,7 @@ check(rows[0]["result"] == 6, "msg answers the response")
 forms = ("json", "csv", "table")
 farm = ["sessions", "--server", "alpha,broken", "--server", "nowhere", "--server", "beta", "--parallel", "3"]
 for form, (status, out, _) in zip(forms, velquor_all([farm + ["--format", form] for form in forms])):
-    text = out.decode("cp1252" if form == "table" else "utf-8")
+    text = out.decode("utf-8")
     check(status == 3, "farm exit status %d" % status)
     if form == "json":
         rows = json.loads(text)

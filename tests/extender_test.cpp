@@ -319,22 +319,22 @@ TEST_F(ExtenderTest, OptionalEntryPoints)
     missingEntries = {"WTSOpenServerExA", "WTSGetActiveConsoleSessionId"};
     EXPECT_EQ(Initialise(), "");
     EXPECT_EQ(Now().ServicesBound, 1u);
-    EXPECT_EQ(Now().Entry.WTSOpenServerExA, nullptr);
-    EXPECT_EQ(Now().Entry.WTSFreeMemoryExA, nullptr);  // not looked up without the first
-    EXPECT_EQ(Now().Entry.WTSEnumerateSessionsExA, nullptr);
+    EXPECT_EQ(Now().Entry.Ansi.OpenServerEx, nullptr);
+    EXPECT_EQ(Now().Entry.Ansi.FreeMemoryEx, nullptr);  // not looked up without the first
+    EXPECT_EQ(Now().Entry.Ansi.EnumerateSessionsEx, nullptr);
     EXPECT_EQ(Now().Entry.WTSGetActiveConsoleSessionId, nullptr);
-    EXPECT_NE(Now().Entry.WTSOpenServerA, nullptr);
+    EXPECT_NE(Now().Entry.Ansi.OpenServer, nullptr);
 
     missingEntries = {"WTSFreeMemoryExA"};
     EXPECT_EQ(Initialise(), "");
-    EXPECT_NE(Now().Entry.WTSOpenServerExA, nullptr);
-    EXPECT_EQ(Now().Entry.WTSEnumerateSessionsExA, nullptr);
-    EXPECT_EQ(Now().Entry.WTSEnumerateProcessesExA, nullptr);
+    EXPECT_NE(Now().Entry.Ansi.OpenServerEx, nullptr);
+    EXPECT_EQ(Now().Entry.Ansi.EnumerateSessionsEx, nullptr);
+    EXPECT_EQ(Now().Entry.Ansi.EnumerateProcessesEx, nullptr);
 
     missingEntries.clear();
     EXPECT_EQ(Initialise(), "");
-    EXPECT_NE(Now().Entry.WTSEnumerateSessionsExA, nullptr);
-    EXPECT_NE(Now().Entry.WTSEnumerateProcessesExA, nullptr);
+    EXPECT_NE(Now().Entry.Ansi.EnumerateSessionsEx, nullptr);
+    EXPECT_NE(Now().Entry.Ansi.EnumerateProcessesEx, nullptr);
 }
 
 TEST_F(ExtenderTest, MissingTerminalServicesLibrary)

@@ -198,9 +198,9 @@ protected:
     {
         Recording::SetUp();
         table = BindingTable{};
-        table.Entry.WTSOpenServerA = OpenAny;
+        table.Entry.Ansi.OpenServer = OpenAny;
         table.Entry.WTSCloseServer = CloseAny;
-        table.Entry.WTSSendMessageA = Send;
+        table.Entry.Ansi.SendMessageBox = Send;
         table.ServicesBound = table.ExportsBound = 1;
         xInstallBinding(table);
         opens = closes = 0;
