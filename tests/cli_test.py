@@ -6,12 +6,14 @@ a farm with failing servers, usage errors.
 
     tests/cli_test.py BUILD
 """
+import configparser
 import csv
 import io
 import json
 import os
 import subprocess
 import sys
+import unicodedata
 from concurrent.futures import ThreadPoolExecutor
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -19,9 +21,15 @@ BUILD = os.path.abspath(sys.argv[1])
 failures = []
 
 
+def scenario_path(scenario):
+    """tests/scenarios/NAME, or a path of its own (examples/office.ini)."""
+    return scenario if os.path.isabs(scenario) else os.path.join(ROOT, "tests", "scenarios", scenario)
+
+
 def run(program, args, scenario="cli.ini"):
-    env = dict(os.environ, WINEDLLOVERRIDES="wtsapi32,winsta=n",
-               VELQUOR_SCENARIO="Z:" + os.path.join(ROOT, "tests", "scenarios", scenario))
+    # Wine reads the arguments in the Unix locale's character set: UTF-8.
+    env = dict(os.environ, WINEDLLOVERRIDES="wtsapi32,winsta=n", LC_ALL="C.UTF-8",
+               VELQUOR_SCENARIO="Z:" + scenario_path(scenario))
     env.pop("VELQUOR_SIM_LOG", None)
     done = subprocess.run([os.path.join(ROOT, "cmake", "wine-run.sh"), os.path.join(BUILD, "wineprefix"),
                            os.path.join(BUILD, "test", program)] + args,
@@ -33,10 +41,10 @@ def velquor(*args, scenario="cli.ini"):
     return run("velquor.exe", list(args), scenario)
 
 
-def velquor_all(argument_lists):
+def velquor_all(argument_lists, scenario="cli.ini"):
     """velquor() for many argument lists at once (each a program of its own), in their order."""
     with ThreadPoolExecutor(os.cpu_count() or 2) as pool:
-        return list(pool.map(lambda args: velquor(*args), argument_lists))
+        return list(pool.map(lambda args: velquor(*args, scenario=scenario), argument_lists))
 
 
 def check(condition, what):
@@ -153,6 +161,49 @@ for form, (status, out, _) in zip(forms, velquor_all([farm + ["--format", form] 
     else:
         check("broken: 106: Velquor: " in text and "nowhere: 103: Velquor: " in text and "0x6BA" in text,
               "farm table errors")
+
+# Every name of a scenario whole, in every format: names in several scripts
+# (tests/scenarios/names.ini, on servers named in Greek and Japanese) and
+# the office example. The expected values are read from the scenario file.
+def scenario_sections(path, kind):
+    parser = configparser.ConfigParser(strict=False, interpolation=None)
+    parser.read(path, encoding="utf-8")
+    return {int(name.split()[1]): parser[name] for name in parser.sections() if name.startswith(kind + " ")}
+
+
+def parsed_rows(form, text):
+    """The rows as dictionaries of texts; the table's only as its text."""
+    if form == "json":
+        return [{k: "" if v is None else str(v) for k, v in row.items()} for row in json.loads(text)]
+    if form == "csv":
+        return list(csv.DictReader(io.StringIO(text, newline="")))
+    return text
+
+
+for scenario, server in (("names.ini", "東京"), ("names.ini", "Ελλάδα-TS"),
+                         (os.path.join(ROOT, "examples", "office.ini"), "TS-OFFICE")):
+    sessions = scenario_sections(scenario_path(scenario), "session")
+    processes = scenario_sections(scenario_path(scenario), "process")
+    named = {"name": "name", "user": "info.5", "domain": "info.7", "client": "info.10"}
+    asks = [(["sessions"], [(str(i), s["name"]) for i, s in sessions.items()], ("session", "name")),
+            (["processes"], [(str(i), p["name"]) for i, p in processes.items()], ("pid", "name"))]
+    asks += [(["session", str(i)], [tuple(s.get(key, "") for key in named.values())], tuple(named))
+             for i, s in sessions.items() if i < 65536]
+    runs = [(args, want, fields, form) for args, want, fields in asks for form in ("json", "csv", "table")]
+    results = velquor_all([args + ["--server", server, "--format", form] for args, _, _, form in runs], scenario)
+    for (args, want, fields, form), (status, out, err) in zip(runs, results):
+        rows = parsed_rows(form, out.decode("utf-8"))
+        what = "%s %s on %s as %s" % (" ".join(args), scenario, server, form)
+        if form == "table":
+            check(status == 0 and all(value in rows for row in want for value in row), "%s: %s" % (what, rows))
+            # The last column starts at one screen column on every line,
+            # East Asian wide characters taking two.
+            starts = {sum(2 if unicodedata.east_asian_width(c) in "WF" else 1 for c in line[:line.rindex("  ")])
+                      for line in rows.split("\r\n")[:-1]}
+            check(len(starts) == 1, "%s: columns not aligned: %s" % (what, rows))
+        else:
+            check(status == 0 and [tuple(r[f] for f in fields) for r in rows] == want and
+                  all(r["server"] == server for r in rows), "%s: %s" % (what, rows))
 
 # One server that fails: its error number (the low byte, as Wine reports it).
 status, out, _ = velquor("sessions", "--server", "nowhere", "--format", "json")

@@ -3,6 +3,7 @@
 // by the regional language.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -327,6 +328,36 @@ TEST_F(Strings, SmallBuffersAndIdsBeyondSixteenBits)
             EXPECT_EQ(dll.Text(c.id, c.size, &count), c.text) << c.id << " in " << c.size;
             EXPECT_EQ(count, c.count) << c.id << " in " << c.size;
         }
+    }
+    DeleteFileA(dll.File("TST").c_str());
+}
+
+// The UTF-8 text of a language file's text in the ANSI code page, whole or
+// cut to any size at a character's end.
+TEST_F(Strings, Utf8TextsOfALanguageFile)
+{
+    PrivateDll dll(BinFolder() + "\\strings_utf8");
+    ASSERT_NE(dll.load, nullptr);
+    const char* const german[][2] = {{"X900", "Ung\xfcltige Gr\xf6\xdf" "e"}};
+    WriteLanguageFile(dll.File("TST"), german, 1);
+    SetSharedLanguage("TST");
+    dll.Rechoose();
+    typedef LONG(WINAPI * TextFn)(LONG, LPSTR, DWORD);
+    const TextFn utf8 = reinterpret_cast<TextFn>(
+        reinterpret_cast<void*>(GetProcAddress(dll.module(), "_QRVTS_GetErrorTextUtf8@12")));
+    ASSERT_NE(utf8, nullptr);
+    const std::string whole = "Ung\xc3\xbcltige Gr\xc3\xb6\xc3\x9f" "e";
+    for (DWORD size = 1; size <= whole.size() + 2; ++size) {
+        char buffer[64];
+        memset(buffer, '#', sizeof buffer);
+        const LONG n = utf8(QRVTS_INVALID_PARAMETER, buffer, size);
+        const std::string got(buffer);
+        EXPECT_EQ(LONG(got.size()), n);
+        EXPECT_LT(got.size(), size_t(size));
+        EXPECT_EQ(whole.compare(0, got.size(), got), 0) << size;
+        // Cut only where the next character starts, never within one.
+        EXPECT_TRUE(got.size() == whole.size() || (whole[got.size()] & 0xC0) != 0x80) << size;
+        EXPECT_GT(got.size() + 3, std::min(size_t(size) - 1, whole.size())) << size;
     }
     DeleteFileA(dll.File("TST").c_str());
 }
