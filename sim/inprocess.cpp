@@ -26,7 +26,12 @@ T* Allocate(size_t bytes)
     return static_cast<T*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, bytes));
 }
 
-HANDLE WINAPI Open(LPSTR) { return ++Server.opens, reinterpret_cast<HANDLE>(0x5100); }
+template <class Char>
+HANDLE WINAPI Open(Char*)
+{
+    return ++Server.opens, reinterpret_cast<HANDLE>(0x5100);
+}
+
 void WINAPI Close(HANDLE) { ++Server.closes; }
 
 void WINAPI Free(PVOID p)
@@ -41,36 +46,47 @@ BOOL WINAPI FreeEx(int, PVOID p, ULONG)
     return TRUE;
 }
 
-// Names are written after the records: "RDP-Tcp#n" and "process-n.exe".
-const size_t kNameBytes = 24;
+// Names are written after the records: "RDP-Tcp#n" and "process-n.exe",
+// in the texts of the entry point's form.
+const size_t kNameChars = 24;  // characters
 
-BOOL WINAPI EnumSessions(HANDLE, DWORD, DWORD, TsSessionInfo** out, DWORD* count)
+template <class Char>
+Char* WriteName(Char* at, const char* format, DWORD n)
+{
+    char text[kNameChars];
+    snprintf(text, sizeof text, format, n);
+    for (size_t i = 0; i <= strlen(text); ++i)
+        at[i] = Char(text[i]);
+    return at;
+}
+
+template <class Char>
+BOOL WINAPI EnumSessions(HANDLE, DWORD, DWORD, TsSessionInfoOf<Char>** out, DWORD* count)
 {
     const DWORD n = Server.sessions;
-    TsSessionInfo* records = Allocate<TsSessionInfo>(n * (sizeof(TsSessionInfo) + kNameBytes) + 1);
-    char* names = reinterpret_cast<char*>(records + n);
+    auto* records = Allocate<TsSessionInfoOf<Char>>(n * (sizeof(TsSessionInfoOf<Char>) + kNameChars * sizeof(Char)) + 1);
+    Char* names = reinterpret_cast<Char*>(records + n);
     for (DWORD i = 0; i < n; ++i) {
         records[i].SessionId = i;
         records[i].State = i % 11;
-        records[i].pWinStationName = names + i * kNameBytes;
-        snprintf(records[i].pWinStationName, kNameBytes, "RDP-Tcp#%lu", i);
+        records[i].pWinStationName = WriteName(names + i * kNameChars, "RDP-Tcp#%lu", i);
     }
     *out = records;
     *count = n;
     return TRUE;
 }
 
-BOOL WINAPI EnumProcesses(HANDLE, DWORD, DWORD, TsProcessInfo** out, DWORD* count)
+template <class Char>
+BOOL WINAPI EnumProcesses(HANDLE, DWORD, DWORD, TsProcessInfoOf<Char>** out, DWORD* count)
 {
     const DWORD n = Server.processes;
-    TsProcessInfo* records = Allocate<TsProcessInfo>(n * (sizeof(TsProcessInfo) + kNameBytes) + 1);
-    char* names = reinterpret_cast<char*>(records + n);
+    auto* records = Allocate<TsProcessInfoOf<Char>>(n * (sizeof(TsProcessInfoOf<Char>) + kNameChars * sizeof(Char)) + 1);
+    Char* names = reinterpret_cast<Char*>(records + n);
     for (DWORD i = 0; i < n; ++i) {
         records[i].ProcessId = 4 + 4 * i;
         records[i].SessionId = i % Server.sessionsOfProcesses;
         records[i].pUserSid = i < Server.withoutSid ? nullptr : &userSid;
-        records[i].pProcessName = names + i * kNameBytes;
-        snprintf(records[i].pProcessName, kNameBytes, "process-%lu.exe", i);
+        records[i].pProcessName = WriteName(names + i * kNameChars, "process-%lu.exe", i);
     }
     *out = records;
     *count = n;
@@ -121,15 +137,19 @@ BindingTable xInProcessBinding()
 {
     BindingTable table = {};
     BoundEntryPoints& e = table.Entry;
-    e.Ansi.OpenServer = Open;
+    e.Ansi.OpenServer = Open<char>;
+    e.Wide.OpenServer = Open<WCHAR>;
     e.WTSCloseServer = Close;
     e.WTSFreeMemory = Free;
     e.Ansi.FreeMemoryEx = FreeEx;
-    e.Ansi.EnumerateSessions = EnumSessions;
-    e.Ansi.EnumerateProcesses = EnumProcesses;
+    e.Ansi.EnumerateSessions = EnumSessions<char>;
+    e.Ansi.EnumerateProcesses = EnumProcesses<char>;
+    e.Wide.FreeMemoryEx = FreeEx;
+    e.Wide.EnumerateSessions = EnumSessions<WCHAR>;
+    e.Wide.EnumerateProcesses = EnumProcesses<WCHAR>;
     e.Ansi.QuerySessionInformation = QueryInfo;
     e.WinStationQueryInformationW = QueryTimes;
-    table.ServicesBound = table.ExportsBound = 1;
+    table.ServicesBound = table.ExportsBound = table.WideExportsBound = 1;
     table.Result = 16;
     return table;
 }
