@@ -93,11 +93,12 @@ BOOL WINAPI EnumProcesses(HANDLE, DWORD, DWORD, TsProcessInfoOf<Char>** out, DWO
     return TRUE;
 }
 
-// Every session is the same rich one.
-BOOL WINAPI QueryInfo(HANDLE, DWORD, int infoClass, LPSTR* buffer, DWORD* bytes)
+// Every session is the same rich one; texts in the entry point's form.
+template <class Char>
+BOOL WINAPI QueryInfo(HANDLE, DWORD, int infoClass, Char** buffer, DWORD* bytes)
 {
     ++Server.queries;
-    char* b = Allocate<char>(64);
+    char* b = Allocate<char>(64 * sizeof(Char));
     switch (infoClass) {
     case 14: {
         TsClientAddress a = {2, {0, 0, 10, 0, 0, 7}};
@@ -111,9 +112,11 @@ BOOL WINAPI QueryInfo(HANDLE, DWORD, int infoClass, LPSTR* buffer, DWORD* bytes)
     }
     case 12: case 16: b[0] = 2, *bytes = 2; break;  // the platform's USHORT values
     case 8: case 9: case 13: b[0] = 2, *bytes = 4; break;
-    default: *bytes = DWORD(snprintf(b, 64, "text of class %d", infoClass) + 1);
+    default:
+        WriteName(reinterpret_cast<Char*>(b), "text of class %lu", DWORD(infoClass));
+        *bytes = DWORD(snprintf(nullptr, 0, "text of class %d", infoClass) + 1) * DWORD(sizeof(Char));
     }
-    *buffer = b;
+    *buffer = reinterpret_cast<Char*>(b);
     if (infoClass == Server.shortClass)
         *bytes = 1;
     if (infoClass == Server.refusedClass) {
@@ -147,7 +150,8 @@ BindingTable xInProcessBinding()
     e.Wide.FreeMemoryEx = FreeEx;
     e.Wide.EnumerateSessions = EnumSessions<WCHAR>;
     e.Wide.EnumerateProcesses = EnumProcesses<WCHAR>;
-    e.Ansi.QuerySessionInformation = QueryInfo;
+    e.Ansi.QuerySessionInformation = QueryInfo<char>;
+    e.Wide.QuerySessionInformation = QueryInfo<WCHAR>;
     e.WinStationQueryInformationW = QueryTimes;
     table.ServicesBound = table.ExportsBound = table.WideExportsBound = 1;
     table.Result = 16;

@@ -39,39 +39,48 @@ protected:
 
 }  // namespace
 
+// Both ways in: the ANSI exports and their UTF-8 twins.
 TEST_F(ListsMemory, EverySessionAllocationInTurn)
 {
-    CountCallocs();
-    SessionListRecord* block = nullptr;
-    ASSERT_EQ(QRVTS_EnumerateSessions("", FALSE, &block), QRVTS_OK);
-    lastAllocation = CallocsSoFar();
-    QRVTS_FreeBuffer(block);
-    ASSERT_GT(lastAllocation, 3);
-    for (int failing = 1; failing <= lastAllocation; ++failing) {
-        block = nullptr;
-        FailCallocAt(failing);
-        EXPECT_EQ(QRVTS_EnumerateSessions("", FALSE, &block), QRVTS_OUT_OF_MEMORY);
-        EXPECT_EQ(block, nullptr);
-        ExpectCleanFailure(failing, "QRVTS_EnumerateSessions");
+    for (bool utf8 : {false, true}) {
+        const auto enumerate = utf8 ? QRVTS_EnumerateSessionsUtf8 : QRVTS_EnumerateSessions;
+        const std::string name = utf8 ? "QRVTS_EnumerateSessionsUtf8" : "QRVTS_EnumerateSessions";
         CountCallocs();
+        SessionListRecord* block = nullptr;
+        ASSERT_EQ(enumerate("", FALSE, &block), QRVTS_OK);
+        lastAllocation = CallocsSoFar();
+        QRVTS_FreeBuffer(block);
+        ASSERT_GT(lastAllocation, 3);
+        for (int failing = 1; failing <= lastAllocation; ++failing) {
+            block = nullptr;
+            FailCallocAt(failing);
+            EXPECT_EQ(enumerate("", FALSE, &block), QRVTS_OUT_OF_MEMORY);
+            EXPECT_EQ(block, nullptr);
+            ExpectCleanFailure(failing, name.c_str());
+            CountCallocs();
+        }
     }
 }
 
 TEST_F(ListsMemory, EveryProcessAllocationInTurn)
 {
-    CountCallocs();
-    ProcessListRecord* block = nullptr;
-    ASSERT_EQ(QRVTS_EnumerateProcesses("", 0xFFFFFFFF, FALSE, &block), QRVTS_OK);
-    lastAllocation = CallocsSoFar();
-    QRVTS_FreeBuffer(block);
-    ASSERT_GT(lastAllocation, 4);
-    for (int failing = 1; failing <= lastAllocation; ++failing) {
-        block = nullptr;
-        FailCallocAt(failing);
-        EXPECT_EQ(QRVTS_EnumerateProcesses("", 0xFFFFFFFF, FALSE, &block), QRVTS_OUT_OF_MEMORY);
-        EXPECT_EQ(block, nullptr);
-        ExpectCleanFailure(failing, "QRVTS_EnumerateProcesses");
+    for (bool utf8 : {false, true}) {
+        const auto enumerate = utf8 ? QRVTS_EnumerateProcessesUtf8 : QRVTS_EnumerateProcesses;
+        const std::string name = utf8 ? "QRVTS_EnumerateProcessesUtf8" : "QRVTS_EnumerateProcesses";
         CountCallocs();
+        ProcessListRecord* block = nullptr;
+        ASSERT_EQ(enumerate("", 0xFFFFFFFF, FALSE, &block), QRVTS_OK);
+        lastAllocation = CallocsSoFar();
+        QRVTS_FreeBuffer(block);
+        ASSERT_GT(lastAllocation, 4);
+        for (int failing = 1; failing <= lastAllocation; ++failing) {
+            block = nullptr;
+            FailCallocAt(failing);
+            EXPECT_EQ(enumerate("", 0xFFFFFFFF, FALSE, &block), QRVTS_OUT_OF_MEMORY);
+            EXPECT_EQ(block, nullptr);
+            ExpectCleanFailure(failing, name.c_str());
+            CountCallocs();
+        }
     }
 }
 

@@ -68,33 +68,40 @@ TEST_F(QueryMemory, ValuesWithinTheReportedSize)
     }
 }
 
+// Both ways in: the ANSI export and its UTF-8 twin.
 TEST_F(QueryMemory, EveryAllocationInTurn)
 {
-    CountCallocs();
-    SessionInfoRecord* info = nullptr;
-    ASSERT_EQ(QRVTS_QuerySessionInfo("", 2, &info), QRVTS_OK);
-    const int allocations = CallocsSoFar();
-    const int queriesInAll = Server.queries;
-    QRVTS_FreeBuffer(info);
-    ASSERT_EQ(allocations, 12 + 5 + 1);  // twelve texts, five times, the record
-    for (int failing = 1; failing <= allocations; ++failing) {
+    for (bool utf8 : {false, true}) {
+        const auto query = utf8 ? QRVTS_QuerySessionInfoUtf8 : QRVTS_QuerySessionInfo;
+        const std::string name = utf8 ? "QRVTS_QuerySessionInfoUtf8()" : "QRVTS_QuerySessionInfo()";
         Server = InProcessServer();
-        info = nullptr;
-        FailCallocAt(failing);
-        EXPECT_EQ(QRVTS_QuerySessionInfo("", 2, &info), QRVTS_OUT_OF_MEMORY);
-        EXPECT_EQ(info, nullptr);
-        EXPECT_EQ(OutstandingCallocs(), 0) << failing;
-        EXPECT_EQ(Server.buffers, Server.releases);
-        const char* place = failing <= 12 ? "xAllocPrintf() {returned NULL pointer} : QRVTS_QuerySessionInfo()"
-                                          : "calloc() {returned NULL pointer} : QRVTS_QuerySessionInfo()";
-        EXPECT_EQ(LastErrorRecord(), std::string("0 \"") + place + "\"") << failing;
-        if (failing == 1) {
-            EXPECT_EQ(Server.queries, 4);  // no platform call after the first text failed
-        }
-        if (failing > 12) {
-            EXPECT_EQ(Server.queries, queriesInAll);
-        }
         CountCallocs();
+        SessionInfoRecord* info = nullptr;
+        ASSERT_EQ(query("", 2, &info), QRVTS_OK);
+        const int allocations = CallocsSoFar();
+        const int queriesInAll = Server.queries;
+        EXPECT_STREQ(info->UserName, "text of class 5");
+        QRVTS_FreeBuffer(info);
+        ASSERT_EQ(allocations, 12 + 5 + 1);  // twelve texts, five times, the record
+        for (int failing = 1; failing <= allocations; ++failing) {
+            Server = InProcessServer();
+            info = nullptr;
+            FailCallocAt(failing);
+            EXPECT_EQ(query("", 2, &info), QRVTS_OUT_OF_MEMORY);
+            EXPECT_EQ(info, nullptr);
+            EXPECT_EQ(OutstandingCallocs(), 0) << failing;
+            EXPECT_EQ(Server.buffers, Server.releases);
+            const std::string place = std::string(failing <= 12 ? "xAllocPrintf()" : "calloc()") +
+                                      " {returned NULL pointer} : " + name;
+            EXPECT_EQ(LastErrorRecord(), "0 \"" + place + "\"") << failing;
+            if (failing == 1) {
+                EXPECT_EQ(Server.queries, 4);  // no platform call after the first text failed
+            }
+            if (failing > 12) {
+                EXPECT_EQ(Server.queries, queriesInAll);
+            }
+            CountCallocs();
+        }
     }
 }
 
@@ -125,21 +132,23 @@ TEST_F(QueryMemory, EachRefusedPropertyIsRecordedAndItsBufferReleased)
         {16, "WTSClientProtocolType", &SessionInfoRecord::ClientProtocolType, nullptr},
     };
     for (const auto& c : cases) {
-        Server = InProcessServer();
-        Server.refusedClass = c.infoClass;
-        ClearLastErrorRecord();
-        SessionInfoRecord* info = nullptr;
-        ASSERT_EQ(QRVTS_QuerySessionInfo("alpha", 2, &info), QRVTS_OK);
-        EXPECT_EQ(LastErrorRecord(), std::string("5 \"WTSQuerySessionInformationAX() {") + c.label +
-                                         "} : QRVTS_QuerySessionInfo()\"");
-        if (c.text)
-            EXPECT_STREQ(info->*c.text, "") << c.label;
-        else
-            EXPECT_EQ(info->*c.number, 0u) << c.label;
-        EXPECT_STREQ(info->LogonTime, "2006:03:04:05:06:07");  // the rest is still there
-        EXPECT_EQ(Server.buffers, Server.releases) << c.label;
-        EXPECT_EQ(Server.opens, Server.closes);
-        QRVTS_FreeBuffer(info);
+        for (bool utf8 : {false, true}) {
+            Server = InProcessServer();
+            Server.refusedClass = c.infoClass;
+            ClearLastErrorRecord();
+            SessionInfoRecord* info = nullptr;
+            ASSERT_EQ((utf8 ? QRVTS_QuerySessionInfoUtf8 : QRVTS_QuerySessionInfo)("alpha", 2, &info), QRVTS_OK);
+            EXPECT_EQ(LastErrorRecord(), std::string("5 \"WTSQuerySessionInformation") + (utf8 ? "W" : "A") + "X() {" +
+                                             c.label + "} : QRVTS_QuerySessionInfo" + (utf8 ? "Utf8" : "") + "()\"");
+            if (c.text)
+                EXPECT_STREQ(info->*c.text, "") << c.label;
+            else
+                EXPECT_EQ(info->*c.number, 0u) << c.label;
+            EXPECT_STREQ(info->LogonTime, "2006:03:04:05:06:07");  // the rest is still there
+            EXPECT_EQ(Server.buffers, Server.releases) << c.label;
+            EXPECT_EQ(Server.opens, Server.closes);
+            QRVTS_FreeBuffer(info);
+        }
     }
 }
 
