@@ -116,21 +116,16 @@ extern "C" LONG QRVTS_CALL QRVTS_ProcessIdToSessionId(DWORD processId, DWORD* se
 
 namespace {
 
-template <class Char>
-LONG Disconnect(LPCSTR serverName, DWORD sessionId, BOOL wait)
-{
-    ExportCall call;
-    return OnServer<Char>(call, serverName, &BoundEntryPoints::WTSDisconnectSession, QRVTS_DISCONNECT_FAILED,
-                          "WTSDisconnectSessionX() : QRVTS_DisconnectSession$()",
-                          [&](auto entry, HANDLE h) { return entry(h, sessionId, wait); });
-}
+const char kDisconnectPlace[] = "WTSDisconnectSessionX() : QRVTS_DisconnectSession$()";
+const char kLogoffPlace[] = "WTSLogoffSessionX() : QRVTS_LogoffSession$()";
 
+// Disconnecting and logging off: the same call of one entry point or the other.
 template <class Char>
-LONG Logoff(LPCSTR serverName, DWORD sessionId, BOOL wait)
+LONG SessionAction(WTSSessionActionFn BoundEntryPoints::*member, LONG failure, const char* place,
+                   LPCSTR serverName, DWORD sessionId, BOOL wait)
 {
     ExportCall call;
-    return OnServer<Char>(call, serverName, &BoundEntryPoints::WTSLogoffSession, QRVTS_LOGOFF_FAILED,
-                          "WTSLogoffSessionX() : QRVTS_LogoffSession$()",
+    return OnServer<Char>(call, serverName, member, failure, place,
                           [&](auto entry, HANDLE h) { return entry(h, sessionId, wait); });
 }
 
@@ -169,22 +164,26 @@ LONG Shutdown(LPCSTR serverName, DWORD flags)
 
 extern "C" LONG QRVTS_CALL QRVTS_DisconnectSession(LPCSTR serverName, DWORD sessionId, BOOL wait)
 {
-    return Disconnect<char>(serverName, sessionId, wait);
+    return SessionAction<char>(&BoundEntryPoints::WTSDisconnectSession, QRVTS_DISCONNECT_FAILED, kDisconnectPlace,
+                               serverName, sessionId, wait);
 }
 
 extern "C" LONG QRVTS_CALL QRVTS_DisconnectSessionUtf8(LPCSTR serverName, DWORD sessionId, BOOL wait)
 {
-    return Disconnect<WCHAR>(serverName, sessionId, wait);
+    return SessionAction<WCHAR>(&BoundEntryPoints::WTSDisconnectSession, QRVTS_DISCONNECT_FAILED, kDisconnectPlace,
+                                serverName, sessionId, wait);
 }
 
 extern "C" LONG QRVTS_CALL QRVTS_LogoffSession(LPCSTR serverName, DWORD sessionId, BOOL wait)
 {
-    return Logoff<char>(serverName, sessionId, wait);
+    return SessionAction<char>(&BoundEntryPoints::WTSLogoffSession, QRVTS_LOGOFF_FAILED, kLogoffPlace, serverName,
+                               sessionId, wait);
 }
 
 extern "C" LONG QRVTS_CALL QRVTS_LogoffSessionUtf8(LPCSTR serverName, DWORD sessionId, BOOL wait)
 {
-    return Logoff<WCHAR>(serverName, sessionId, wait);
+    return SessionAction<WCHAR>(&BoundEntryPoints::WTSLogoffSession, QRVTS_LOGOFF_FAILED, kLogoffPlace, serverName,
+                                sessionId, wait);
 }
 
 extern "C" LONG QRVTS_CALL QRVTS_TerminateProcess(LPCSTR serverName, DWORD processId, DWORD exitCode)
