@@ -140,8 +140,9 @@ LONG QRVTS_CALL QRVTS_GetBindingMessage(LPSTR buffer, DWORD size);
  * the Windows error code of the calling thread's latest recorded failure,
  * the code the last-error record shows in hexadecimal (0 when the thread's
  * latest call recorded none, or for an allocation that failed); threads do
- * not see each other's. Every other export but QRVTS_GetBindingMessage and
- * QRVTS_FreeBuffer forgets the calling thread's code on entry. */
+ * not see each other's. Every other export but QRVTS_GetBindingMessage,
+ * QRVTS_FreeBuffer, QRVTS_GetErrorTextUtf8 and QRVTS_GetBindingMessageUtf8
+ * forgets the calling thread's code on entry. */
 LONG QRVTS_CALL QRVTS_GetErrorText(LONG number, LPSTR buffer, DWORD size);
 DWORD QRVTS_CALL QRVTS_GetLastErrorCode(void);
 
