@@ -33,31 +33,24 @@ std::vector<std::string> Split(const char* list)
     }
 }
 
-std::wstring Wide(const std::string& utf8)
+std::wstring Wide(const std::string& text, UINT page = CP_UTF8)
 {
-    std::wstring wide(utf8.size() + 1, L'\0');
-    wide.resize(size_t(MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &wide[0], int(wide.size())) - 1));
+    std::wstring wide(text.size() + 1, L'\0');
+    wide.resize(size_t(MultiByteToWideChar(page, 0, text.c_str(), -1, &wide[0], int(wide.size())) - 1));
     return wide;
+}
+
+std::string Narrow(const std::wstring& wide, UINT page)
+{
+    std::string text(wide.size() * 4 + 1, '\0');
+    text.resize(size_t(WideCharToMultiByte(page, 0, wide.c_str(), -1, &text[0], int(text.size()), nullptr, nullptr) - 1));
+    return text;
 }
 
 // What the platform makes of a name in the process's ANSI code page, and
 // that text read back: the name itself when the code page holds it.
-std::string Ansi(const std::string& utf8)
-{
-    const std::wstring wide = Wide(utf8);
-    std::string ansi(wide.size() * 2 + 1, '\0');
-    ansi.resize(size_t(WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, &ansi[0], int(ansi.size()), nullptr, nullptr) - 1));
-    return ansi;
-}
-
-std::string BackFromAnsi(const std::string& ansi)
-{
-    std::wstring wide(ansi.size() + 1, L'\0');
-    wide.resize(size_t(MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, &wide[0], int(wide.size())) - 1));
-    std::string utf8(wide.size() * 4 + 1, '\0');
-    utf8.resize(size_t(WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &utf8[0], int(utf8.size()), nullptr, nullptr) - 1));
-    return utf8;
-}
+std::string Ansi(const std::string& utf8) { return Narrow(Wide(utf8), CP_ACP); }
+std::string BackFromAnsi(const std::string& ansi) { return Narrow(Wide(ansi, CP_ACP), CP_UTF8); }
 
 // The names the n-th session and process have, as the way in under test
 // gives them (`convert` is the identity for the UTF-8 exports).
