@@ -6,6 +6,7 @@
 #include "api/bound.h"
 #include "api/textform.h"
 #include "api/server.h"
+#include "api/sessionquery.h"
 #include "include/velquor.h"
 #include "support/errors.h"
 #include "support/format.h"
@@ -15,39 +16,7 @@ namespace {
 
 const char kTextFailed[] = "xAllocPrintf() {returned NULL pointer} : QRVTS_QuerySessionInfo$()";
 const char kBlockFailed[] = "calloc() {returned NULL pointer} : QRVTS_QuerySessionInfo$()";
-const char kTimesRefused[] = "WinStationInformationWX() {session times} : QRVTS_QuerySessionInfo$()";
-const char kQueryRefused[] = "WTSQuerySessionInformation@X() {#} : QRVTS_QuerySessionInfo$()";
 const char kUnsupported[] = "*UNSUPPORTED*";
-
-enum InfoClass {
-    InitialProgramClass = 0, ApplicationNameClass = 1, WorkingDirectoryClass = 2, OEMIdClass = 3,
-    UserNameClass = 5, WinStationNameClass = 6, DomainNameClass = 7, ConnectStateClass = 8,
-    ClientBuildNumberClass = 9, ClientNameClass = 10, ClientDirectoryClass = 11, ClientProductIdClass = 12,
-    ClientHardwareIdClass = 13, ClientAddressClass = 14, ClientDisplayClass = 15, ClientProtocolTypeClass = 16,
-};
-
-// The name of an information class in the place text of its refusal.
-const char* ClassName(int infoClass)
-{
-    switch (infoClass) {
-    case ClientBuildNumberClass: return "WTSClientBuildNumber";
-    case ClientHardwareIdClass: return "WTSClientHardwareId";
-    case ClientProductIdClass: return "WTSClientProductId";
-    case ClientDisplayClass: return "WTSClientDisplay";
-    case ApplicationNameClass: return "WTSApplicationName";
-    case ClientAddressClass: return "WTSClientAddress";
-    case ClientNameClass: return "WTSClientName";
-    case ClientDirectoryClass: return "WTSClientDirectory";
-    case ClientProtocolTypeClass: return "WTSClientProtocolType";
-    case ConnectStateClass: return "WTSConnectState";
-    case DomainNameClass: return "WTSDomainName";
-    case InitialProgramClass: return "WTSInitialProgram";
-    case OEMIdClass: return "WTSOEMId";
-    case UserNameClass: return "WTSUserName";
-    case WinStationNameClass: return "WTSWinStationName / SessionName";
-    default: return "WTSWorkingDirectory";
-    }
-}
 
 // The seventeen texts in the record's field order.
 enum Text {
@@ -56,34 +25,8 @@ enum Text {
     ConnectTime, DisconnectTime, TextCount
 };
 
-// The platform's answer for one class: its buffer and the size it reported.
 template <class Char>
-struct Answer {
-    Char* data;
-    DWORD bytes;
-
-    // The buffer when it holds at least `size` bytes, else null: a value is
-    // never read past what the platform said it wrote.
-    template <class T>
-    const T* Holding() const
-    {
-        return data && bytes >= sizeof(T) ? reinterpret_cast<const T*>(data) : nullptr;
-    }
-    // The text's length in characters within the reported size.
-    int TextLength() const
-    {
-        DWORD n = 0;
-        while (data && n < bytes / sizeof(Char) && data[n])
-            ++n;
-        return int(n);
-    }
-};
-
-template <class Char>
-struct Query {
-    const BoundEntryPoints& bound;
-    HANDLE handle;
-    DWORD session;
+struct Query : SessionAsker<Char> {
     DWORD numbers[6] = {0, 0, 0, 0, 0, 0};
     char* texts[TextCount] = {};
 
@@ -93,27 +36,12 @@ struct Query {
             free(text);
     }
 
-    // Calls `use` with the platform's answer; a refusal answers nothing.
-    template <class Use>
-    void Ask(int infoClass, Use use)
-    {
-        Char* buffer = nullptr;
-        DWORD bytes = 0;
-        const BOOL answered =
-            xEntriesOf<Char>(bound).QuerySessionInformation(handle, session, infoClass, &buffer, &bytes);
-        if (!answered)
-            xRecordLastError(GetLastError(), Place<Char>(kQueryRefused, ClassName(infoClass)));
-        use(answered ? Answer<Char>{buffer, bytes} : Answer<Char>{nullptr, 0});
-        // A refusal may still hand a buffer back: it is released all the same.
-        if (buffer)
-            bound.WTSFreeMemory(buffer);
-    }
-
     template <class T>
     T Number(int infoClass)
     {
         T value = 0;
-        Ask(infoClass, [&](const Answer<Char>& a) { value = a.template Holding<T>() ? *a.template Holding<T>() : 0; });
+        this->Ask(infoClass,
+                  [&](const Answer<Char>& a) { value = a.template Holding<T>() ? *a.template Holding<T>() : 0; });
         return value;
     }
 
@@ -121,7 +49,7 @@ struct Query {
     template <class Convert>
     bool Make(Text t, int infoClass, Convert convert)
     {
-        Ask(infoClass, [&](const Answer<Char>& a) { convert(a, &texts[t]); });
+        this->Ask(infoClass, [&](const Answer<Char>& a) { convert(a, &texts[t]); });
         return texts[t] != nullptr;
     }
 
@@ -144,18 +72,7 @@ struct Query {
 template <class Char>
 void AddressText(const Answer<Char>& answer, char** out)
 {
-    const TsClientAddress* a = answer.template Holding<TsClientAddress>();
-    if (!a) {
-        xAllocPrintf(out, "");
-        return;
-    }
-    switch (a->AddressFamily) {
-    case 0: xAllocPrintf(out, "*UNSPEC*"); break;
-    case 2: xAllocPrintf(out, "%d.%d.%d.%d", a->Address[2], a->Address[3], a->Address[4], a->Address[5]); break;
-    case 6: xAllocPrintf(out, "*IPX*"); break;
-    case 17: xAllocPrintf(out, "*NETBIOS*"); break;
-    default: xAllocPrintf(out, "*UNKNOWN*"); break;
-    }
+    xAddressText(answer.template Holding<TsClientAddress>(), out);
 }
 
 template <class Char>
@@ -177,46 +94,18 @@ void StateText(const Answer<Char>& answer, char** out)
     xAllocPrintf(out, "%s", state ? xStateWord(*state) : "");
 }
 
-// A FILETIME as UTC text; zero, or a value the conversion refuses, is the empty text.
-void TimeText(ULONGLONG value, char** out)
-{
-    FILETIME ft = {DWORD(value), DWORD(value >> 32)};
-    SYSTEMTIME st;
-    if ((ft.dwLowDateTime == 0 && ft.dwHighDateTime == 0) || !FileTimeToSystemTime(&ft, &st)) {
-        xAllocPrintf(out, "");
-        return;
-    }
-    xAllocPrintf(out, "%04hu:%02hu:%02hu:%02hu:%02hu:%02hu", st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute,
-                 st.wSecond);
-}
-
-ULONGLONG TimeAt(const BYTE* info, size_t offset)
-{
-    ULONGLONG value;
-    memcpy(&value, info + offset, sizeof value);
-    return value;
-}
-
 // The five times from one window-station query; all empty when it is
 // refused or the window-station library is not there.
 template <class Char>
 bool MakeTimes(Query<Char>& q)
 {
-    BYTE info[kWinStationInfoSize];
-    memset(info, 0, sizeof info);
-    ULONG returned = 0;
-    if (q.bound.WinStationQueryInformationW &&
-        !q.bound.WinStationQueryInformationW(q.handle, q.session, int(kWinStationInformationClass), info,
-                                           kWinStationInfoSize, &returned)) {
-        xRecordLastError(GetLastError(), Place<Char>(kTimesRefused));
-        memset(info, 0, sizeof info);
-    }
-    const ULONGLONG lastInput = TimeAt(info, kLastInputTimeOffset);
-    TimeText(TimeAt(info, kCurrentTimeOffset), &q.texts[CurrentTime]);
-    TimeText(TimeAt(info, kLogonTimeOffset), &q.texts[LogonTime]);
-    TimeText(lastInput ? lastInput : TimeAt(info, kDisconnectTimeOffset), &q.texts[LastInputTime]);
-    TimeText(TimeAt(info, kConnectTimeOffset), &q.texts[ConnectTime]);
-    TimeText(TimeAt(info, kDisconnectTimeOffset), &q.texts[DisconnectTime]);
+    SessionTimes times;
+    q.Times(&times);
+    xTimeText(times.current, &q.texts[CurrentTime]);
+    xTimeText(times.logon, &q.texts[LogonTime]);
+    xTimeText(times.LastInput(), &q.texts[LastInputTime]);
+    xTimeText(times.connect, &q.texts[ConnectTime]);
+    xTimeText(times.disconnect, &q.texts[DisconnectTime]);
     for (int t = CurrentTime; t <= DisconnectTime; ++t)
         if (!q.texts[t])
             return false;
@@ -277,7 +166,7 @@ LONG QuerySessionInfo(LPCSTR serverName, DWORD sessionId, SessionInfoRecord** in
     // The places live beyond the body: its failure is recorded after it.
     const Place<Char> textFailed(kTextFailed), blockFailed(kBlockFailed);
     return xOnServer<Char>(serverName, [&](HANDLE handle) {
-        Query<Char> q{bound.Entry, handle, sessionId};
+        Query<Char> q{{bound.Entry, handle, sessionId, "QRVTS_QuerySessionInfo"}};
         if (!MakeNumbersAndTexts(q))
             return xNoMemory(textFailed);
         if (!MakeTimes(q))
@@ -297,4 +186,53 @@ extern "C" LONG QRVTS_CALL QRVTS_QuerySessionInfo(LPCSTR serverName, DWORD sessi
 extern "C" LONG QRVTS_CALL QRVTS_QuerySessionInfoUtf8(LPCSTR serverName, DWORD sessionId, SessionInfoRecord** info)
 {
     return QuerySessionInfo<WCHAR>(serverName, sessionId, info);
+}
+
+const char* xInfoClassName(int infoClass)
+{
+    switch (infoClass) {
+    case ClientBuildNumberClass: return "WTSClientBuildNumber";
+    case ClientHardwareIdClass: return "WTSClientHardwareId";
+    case ClientProductIdClass: return "WTSClientProductId";
+    case ClientDisplayClass: return "WTSClientDisplay";
+    case ApplicationNameClass: return "WTSApplicationName";
+    case ClientAddressClass: return "WTSClientAddress";
+    case ClientNameClass: return "WTSClientName";
+    case ClientDirectoryClass: return "WTSClientDirectory";
+    case ClientProtocolTypeClass: return "WTSClientProtocolType";
+    case ConnectStateClass: return "WTSConnectState";
+    case DomainNameClass: return "WTSDomainName";
+    case InitialProgramClass: return "WTSInitialProgram";
+    case OEMIdClass: return "WTSOEMId";
+    case UserNameClass: return "WTSUserName";
+    case WinStationNameClass: return "WTSWinStationName / SessionName";
+    default: return "WTSWorkingDirectory";
+    }
+}
+
+void xAddressText(const TsClientAddress* a, char** out)
+{
+    if (!a) {
+        xAllocPrintf(out, "");
+        return;
+    }
+    switch (a->AddressFamily) {
+    case 0: xAllocPrintf(out, "*UNSPEC*"); break;
+    case 2: xAllocPrintf(out, "%d.%d.%d.%d", a->Address[2], a->Address[3], a->Address[4], a->Address[5]); break;
+    case 6: xAllocPrintf(out, "*IPX*"); break;
+    case 17: xAllocPrintf(out, "*NETBIOS*"); break;
+    default: xAllocPrintf(out, "*UNKNOWN*"); break;
+    }
+}
+
+void xTimeText(ULONGLONG value, char** out)
+{
+    FILETIME ft = {DWORD(value), DWORD(value >> 32)};
+    SYSTEMTIME st;
+    if ((ft.dwLowDateTime == 0 && ft.dwHighDateTime == 0) || !FileTimeToSystemTime(&ft, &st)) {
+        xAllocPrintf(out, "");
+        return;
+    }
+    xAllocPrintf(out, "%04hu:%02hu:%02hu:%02hu:%02hu:%02hu", st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute,
+                 st.wSecond);
 }

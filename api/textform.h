@@ -53,20 +53,22 @@ struct TextForm<WCHAR> {
 };
 
 // A failure's place text for the export of form Char: in `pattern`, "@"
-// stands for the entry point's form letter, "$" for the export's suffix and
-// "#" for `detail`.
+// stands for the entry point's form letter, "$" for the export's suffix,
+// "#" for `detail` and "&" for `name`.
 template <class Char>
 class Place {
 public:
-    explicit Place(const char* pattern, const char* detail = "")
+    explicit Place(const char* pattern, const char* detail = "", const char* name = "")
     {
         char* at = text_;
         char* const end = text_ + sizeof text_ - 1;
         for (const char* p = pattern; *p && at < end; ++p) {
             if (*p == '@')
                 *at++ = TextForm<Char>::kEntrySuffix;
-            else if (*p == '$' || *p == '#')
-                at = Append(at, end, *p == '$' ? TextForm<Char>::kExportSuffix : detail);
+            else if (*p == '$')
+                at = Append(at, end, TextForm<Char>::kExportSuffix);
+            else if (*p == '#' || *p == '&')
+                at = Append(at, end, *p == '#' ? detail : name);
             else
                 *at++ = *p;
         }
