@@ -107,6 +107,32 @@ QRVTS_PIN(__builtin_offsetof(SessionInfoRecord, DisconnectTime) == 88, "Disconne
 
 LONG QRVTS_CALL QRVTS_QuerySessionInfo(LPCSTR serverName, DWORD sessionId, SessionInfoRecord** info);
 
+/* The user sessions of a server, one item per session someone is logged
+ * on to: id, session name, state word, user, domain, client name, client
+ * address (as in SessionInfoRecord) and three UTC times "YYYY:MM:DD:hh:mm:ss"
+ * (logon; last input, or the disconnection; the server's current time),
+ * each a TAB-delimited list. The level-1 enumeration gives the users where
+ * the platform has it; every session is asked for the rest on one handle.
+ * A refused property is the empty text (and recorded). */
+typedef struct UserListRecord {
+    DWORD Count;
+    LPSTR SessionIds;
+    LPSTR SessionNames;
+    LPSTR SessionStates;
+    LPSTR UserNames;
+    LPSTR DomainNames;
+    LPSTR ClientNames;
+    LPSTR ClientAddresses;
+    LPSTR LogonTimes;
+    LPSTR LastInputTimes;
+    LPSTR CurrentTimes;
+} UserListRecord;
+QRVTS_PIN(sizeof(UserListRecord) == 44, "UserListRecord header");
+QRVTS_PIN(__builtin_offsetof(UserListRecord, UserNames) == 16, "UserNames");
+QRVTS_PIN(__builtin_offsetof(UserListRecord, CurrentTimes) == 40, "CurrentTimes");
+
+LONG QRVTS_CALL QRVTS_EnumerateUsers(LPCSTR serverName, UserListRecord** users);
+
 /* Session and process lists. The record pointer must be null on entry.
  * A session filter of 0xFFFFFFFF lists the processes of every session. */
 LONG QRVTS_CALL QRVTS_EnumerateSessions(LPCSTR serverName, BOOL extended, SessionListRecord** sessions);
@@ -174,6 +200,7 @@ LONG QRVTS_CALL QRVTS_QuerySessionInfoUtf8(LPCSTR serverName, DWORD sessionId, S
 LONG QRVTS_CALL QRVTS_EnumerateSessionsUtf8(LPCSTR serverName, BOOL extended, SessionListRecord** sessions);
 LONG QRVTS_CALL QRVTS_EnumerateProcessesUtf8(LPCSTR serverName, DWORD sessionFilter, BOOL extended,
                                              ProcessListRecord** processes);
+LONG QRVTS_CALL QRVTS_EnumerateUsersUtf8(LPCSTR serverName, UserListRecord** users);
 /* The binding's outcome for the Utf8 exports: QRVTS_OK when they are
  * bound, else QRVTS_NOT_AVAILABLE and the message naming what is missing. */
 LONG QRVTS_CALL QRVTS_GetBindingMessageUtf8(LPSTR buffer, DWORD size);

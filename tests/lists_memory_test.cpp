@@ -84,6 +84,31 @@ TEST_F(ListsMemory, EveryProcessAllocationInTurn)
     }
 }
 
+TEST_F(ListsMemory, EveryUserAllocationInTurn)
+{
+    for (bool utf8 : {false, true}) {
+        const auto enumerate = utf8 ? QRVTS_EnumerateUsersUtf8 : QRVTS_EnumerateUsers;
+        const std::string name = utf8 ? "QRVTS_EnumerateUsersUtf8" : "QRVTS_EnumerateUsers";
+        Server.sessions = 4;
+        CountCallocs();
+        UserListRecord* block = nullptr;
+        ASSERT_EQ(enumerate("", &block), QRVTS_OK);
+        lastAllocation = CallocsSoFar();
+        EXPECT_EQ(block->Count, 4u);
+        EXPECT_STREQ(block->UserNames, "text of class 5\ttext of class 5\ttext of class 5\ttext of class 5");
+        EXPECT_STREQ(block->ClientAddresses, "10.0.0.7\t10.0.0.7\t10.0.0.7\t10.0.0.7");
+        QRVTS_FreeBuffer(block);
+        for (int failing = 1; failing <= lastAllocation; ++failing) {
+            block = nullptr;
+            FailCallocAt(failing);
+            EXPECT_EQ(enumerate("", &block), QRVTS_OUT_OF_MEMORY);
+            EXPECT_EQ(block, nullptr);
+            ExpectCleanFailure(failing, name.c_str());
+            CountCallocs();
+        }
+    }
+}
+
 TEST_F(ListsMemory, ListsGrowInLinearTime)
 {
     // Appending 10,000 items allocates a number of times that grows with the

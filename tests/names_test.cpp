@@ -66,12 +66,14 @@ std::vector<std::string> Expected(const char* suffix, Convert convert)
 typedef LONG(WINAPI* EnumSessionsFn)(LPCSTR, BOOL, SessionListRecord**);
 typedef LONG(WINAPI* EnumProcessesFn)(LPCSTR, DWORD, BOOL, ProcessListRecord**);
 typedef LONG(WINAPI* QueryFn)(LPCSTR, DWORD, SessionInfoRecord**);
+typedef LONG(WINAPI* UsersFn)(LPCSTR, UserListRecord**);
 
 // Both ways in, each through the same checks of every name it lists.
 struct WayIn {
     EnumSessionsFn sessions;
     EnumProcessesFn processes;
     QueryFn query;
+    UsersFn users;
     std::string (*convert)(const std::string&);
 };
 
@@ -93,6 +95,13 @@ protected:
             EXPECT_EQ(Split(p->ProcessNames), Expected(".exe", way.convert)) << server << " extended " << extended;
             QRVTS_FreeBuffer(p);
         }
+        UserListRecord* u = nullptr;
+        ASSERT_EQ(way.users(server, &u), QRVTS_OK) << server;
+        EXPECT_EQ(Split(u->UserNames), Expected("", way.convert)) << server;
+        EXPECT_EQ(Split(u->SessionNames), Expected("", way.convert)) << server;
+        EXPECT_EQ(Split(u->ClientNames), Expected("", [&](const std::string& n) { return way.convert("PC-" + n); }));
+        EXPECT_EQ(Split(u->DomainNames)[3], way.convert(kDomains[3])) << server;
+        QRVTS_FreeBuffer(u);
         for (size_t n = 0; n < kCount; ++n) {
             SessionInfoRecord* r = nullptr;
             ASSERT_EQ(way.query(server, DWORD(n + 1), &r), QRVTS_OK) << server;
@@ -111,7 +120,8 @@ protected:
 
 TEST_F(Names, EveryUtf8ExportGivesTheNamesWhole)
 {
-    const WayIn utf8 = {QRVTS_EnumerateSessionsUtf8, QRVTS_EnumerateProcessesUtf8, QRVTS_QuerySessionInfoUtf8, Same};
+    const WayIn utf8 = {QRVTS_EnumerateSessionsUtf8, QRVTS_EnumerateProcessesUtf8, QRVTS_QuerySessionInfoUtf8,
+                        QRVTS_EnumerateUsersUtf8, Same};
     for (const char* server : kServers)
         ExpectEveryName(utf8, server);
     // Every action reaches the server by its name, and the message box
@@ -132,9 +142,9 @@ TEST_F(Names, EveryUtf8ExportGivesTheNamesWhole)
                 << log.Calls("WTSSendMessageW").back();
         }
     }
-    // Per server: four enumerations, a query per session, five actions and a message per name.
+    // Per server: five enumerations, a query per session, five actions and a message per name.
     for (const char* server : {"Ελλάδα-TS", "東京"})
-        EXPECT_EQ(log.Calls(std::string("WTSOpenServerExW name=") + server + " -> 0000").size(), 4 + 2 * kCount + 5);
+        EXPECT_EQ(log.Calls(std::string("WTSOpenServerExW name=") + server + " -> 0000").size(), 5 + 2 * kCount + 5);
     EXPECT_TRUE(log.Calls("WTSOpenServerA").empty() && log.Calls("WTSEnumerateSessionsA").empty());
     char message[300] = "x";
     EXPECT_EQ(QRVTS_GetBindingMessageUtf8(message, sizeof message), QRVTS_OK);
@@ -175,7 +185,8 @@ TEST_F(Names, TextsThatAreNotUtf8OrTooLongAreRefused)
 // converts it, and no worse.
 TEST_F(Names, AnsiExportsLoseOnlyWhatTheCodePageLacks)
 {
-    const WayIn ansi = {QRVTS_EnumerateSessions, QRVTS_EnumerateProcesses, QRVTS_QuerySessionInfo, Ansi};
+    const WayIn ansi = {QRVTS_EnumerateSessions, QRVTS_EnumerateProcesses, QRVTS_QuerySessionInfo,
+                        QRVTS_EnumerateUsers, Ansi};
     ExpectEveryName(ansi, "");
     // A server's name reaches it only where the code page holds it: else
     // the platform asks for another ("??"), which is not there.
