@@ -8,6 +8,7 @@
 #include "include/velquor.h"
 #include "support/errors.h"
 #include "support/format.h"
+#include "support/process.h"
 
 namespace {
 
@@ -138,15 +139,71 @@ LONG Terminate(LPCSTR serverName, DWORD processId, DWORD exitCode)
                           [&](auto entry, HANDLE h) { return entry(h, processId, exitCode); });
 }
 
+const DWORD kEventFlush = 0x01000000;  // the platform's flush: ends the waits on a handle
+
+// The waits in progress in this process, so that a flush asked for a server
+// reaches the handles the library opened for them. Each is a record on its
+// waiter's stack, in the list while its wait lasts; the list changes, and
+// is walked, only under the library's lock.
+struct PendingWait {
+    PendingWait* next;
+    const char* server;
+    HANDLE handle;
+    WTSWaitSystemEventFn wait;
+};
+PendingWait* PendingWaits = nullptr;
+
+bool SameServer(const char* a, const char* b) { return strcmp(a ? a : "", b ? b : "") == 0; }
+
+class PendingWaitScope {
+public:
+    PendingWaitScope(const char* server, HANDLE handle, WTSWaitSystemEventFn wait) : wait_{nullptr, server, handle, wait}
+    {
+        ProcessLock lock;
+        wait_.next = PendingWaits;
+        PendingWaits = &wait_;
+    }
+    ~PendingWaitScope()
+    {
+        ProcessLock lock;
+        for (PendingWait** at = &PendingWaits; *at; at = &(*at)->next)
+            if (*at == &wait_) {
+                *at = wait_.next;
+                break;
+            }
+    }
+    PendingWaitScope(const PendingWaitScope&) = delete;
+    PendingWaitScope& operator=(const PendingWaitScope&) = delete;
+
+private:
+    PendingWait wait_;
+};
+
+// Ends every wait this process has in progress on `server`, while its
+// handle is still open: the waiter leaves the list before it closes it.
+void FlushPendingWaits(const char* server)
+{
+    ProcessLock lock;
+    for (PendingWait* w = PendingWaits; w; w = w->next) {
+        DWORD ignored = 0;
+        if (SameServer(w->server, server))
+            w->wait(w->handle, kEventFlush, &ignored);
+    }
+}
+
 template <class Char>
 LONG WaitEvent(LPCSTR serverName, DWORD eventMask, DWORD* eventFlags)
 {
     ExportCall call;
     if (!eventFlags)
         return QRVTS_INVALID_PARAMETER;
+    if (eventMask & kEventFlush)
+        FlushPendingWaits(serverName);
     return OnServer<Char>(call, serverName, &BoundEntryPoints::WTSWaitSystemEvent, QRVTS_WAIT_FAILED,
-                          "WTSWaitSystemEventX() : QRVTS_WaitSystemEvent$()",
-                          [&](auto entry, HANDLE h) { return entry(h, eventMask, eventFlags); });
+                          "WTSWaitSystemEventX() : QRVTS_WaitSystemEvent$()", [&](auto entry, HANDLE h) {
+                              PendingWaitScope pending(serverName, h, entry);
+                              return entry(h, eventMask, eventFlags);
+                          });
 }
 
 template <class Char>

@@ -4,70 +4,47 @@
  * through its UTF-8 exports: every text here is UTF-8, from the command
  * line (read as wide text) to the output (written to a console as wide
  * text), so that a name in any script arrives whole.
- * `velquor --help` says what it does; docs/reference.md has it all. */
+ * `velquor --help` says what it does; docs/reference.md has it all.
+ *
+ * This file: the commands, the arguments and the exit status; output.c
+ * writes the answers, farm.c asks many servers at once. */
 #include <fcntl.h>
 #include <io.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <windows.h>
+#include <wchar.h>
 
-#include "velquor.h"
+#include "cli.h"
 
 #ifndef VELQUOR_VERSION_TEXT
 #error "the build passes the version as VELQUOR_VERSION_TEXT"
 #endif
 
-#define EXIT_USAGE 2
-#define EXIT_SOME_SERVERS_FAILED 3
-#define MAX_SERVERS 1024
-#define MAX_FIELDS 32
-
-/* ---- Output records: a row is the values of the command's columns. ---- */
-
-typedef struct Column {
-    const char* name;
-    int numeric; /* a number in JSON */
-} Column;
-
-typedef struct Row {
-    char* values[MAX_FIELDS];
-} Row;
-
-/* What one server answered: rows, or an error. */
-typedef struct Answer {
-    const char* server;
-    LONG error;
-    DWORD code;
-    Row* rows;
-    int count, capacity;
-} Answer;
-
-static void* Allocate(size_t bytes)
+void* Allocate(size_t bytes)
 {
     void* p = calloc(1, bytes);
     if (!p) {
         fputs("velquor: out of memory\n", stderr);
-        exit(QRVTS_OUT_OF_MEMORY);
+        exit(EXIT_ALL_FAILED);
     }
     return p;
 }
 
-static char* Copy(const char* text)
+char* Copy(const char* text)
 {
     char* copy = (char*)Allocate(strlen(text) + 1);
     strcpy(copy, text);
     return copy;
 }
 
-static char* Number(unsigned long value)
+char* Number(unsigned long value)
 {
     char text[16];
     sprintf(text, "%lu", value);
     return Copy(text);
 }
 
-static Row* AddRow(Answer* a)
+Row* AddRow(Answer* a)
 {
     if (a->count == a->capacity) {
         Row* grown = (Row*)Allocate(sizeof(Row) * (size_t)(a->capacity ? a->capacity * 2 : 16));
@@ -81,7 +58,7 @@ static Row* AddRow(Answer* a)
 }
 
 /* The next TAB-delimited item of `*list`, as a new text. */
-static char* NextItem(const char** list)
+char* NextItem(const char** list)
 {
     const char* end = strchr(*list, '\t');
     size_t n = end ? (size_t)(end - *list) : strlen(*list);
@@ -98,7 +75,7 @@ static int ParseTime(const char* text, int t[6])
     return sscanf(text, "%d:%d:%d:%d:%d:%d", &t[0], &t[1], &t[2], &t[3], &t[4], &t[5]) == 6;
 }
 
-static char* IsoTime(const char* text)
+char* IsoTime(const char* text)
 {
     int t[6];
     char iso[32];
@@ -119,7 +96,7 @@ static double EpochSeconds(const int t[6])
 }
 
 /* Current time less last input, in seconds; empty when either is unknown. */
-static char* IdleSeconds(const char* current, const char* lastInput)
+char* IdleSeconds(const char* current, const char* lastInput)
 {
     int now[6], then[6];
     double idle;
@@ -131,30 +108,79 @@ static char* IdleSeconds(const char* current, const char* lastInput)
     return Copy(text);
 }
 
+
+/* The current time, ISO 8601 UTC. */
+char* NowIso(void)
+{
+    SYSTEMTIME t;
+    char text[48];
+    GetSystemTime(&t);
+    sprintf(text, "%04u-%02u-%02uT%02u:%02u:%02uZ", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
+    return Copy(text);
+}
+
+/* ---- Numbers from the command line: exactly what they say, or refused ---- */
+
+/* Decimal digits only, without a leading zero (but "0"), at most `max`. */
+static int ParseDecimal(const char* text, DWORD max, DWORD* value)
+{
+    unsigned long long n = 0;
+    const char* p;
+    if (!*text || (text[0] == '0' && text[1]))
+        return 0;
+    for (p = text; *p; ++p) {
+        if (*p < '0' || *p > '9')
+            return 0;
+        n = n * 10 + (unsigned)(*p - '0');
+        if (n > max)
+            return 0;
+    }
+    *value = (DWORD)n;
+    return 1;
+}
+
+/* A mask or flags: decimal, or "0x" and one to eight hexadecimal digits. */
+static int ParseMask(const char* text, DWORD* value)
+{
+    DWORD n = 0;
+    const char* p;
+    if (text[0] != '0' || (text[1] != 'x' && text[1] != 'X'))
+        return ParseDecimal(text, 0xFFFFFFFFul, value);
+    if (!text[2] || strlen(text + 2) > 8)
+        return 0;
+    for (p = text + 2; *p; ++p) {
+        int digit = *p >= '0' && *p <= '9' ? *p - '0' : *p >= 'a' && *p <= 'f' ? *p - 'a' + 10
+                  : *p >= 'A' && *p <= 'F' ? *p - 'A' + 10 : -1;
+        if (digit < 0)
+            return 0;
+        n = n * 16 + (DWORD)digit;
+    }
+    *value = n;
+    return 1;
+}
+
+/* A duration: a number and a unit, s, m, h or d (none: seconds). */
+static int ParseDuration(const char* text, DWORD* seconds)
+{
+    static const char units[] = "smhd";
+    static const DWORD scale[] = {1, 60, 3600, 86400};
+    char digits[16];
+    size_t n = strlen(text);
+    const char* unit = n ? strchr(units, text[n - 1]) : NULL;
+    DWORD value;
+    if (unit && text[n - 1])
+        --n;
+    if (n == 0 || n >= sizeof digits)
+        return 0;
+    memcpy(digits, text, n);
+    digits[n] = '\0';
+    if (!ParseDecimal(digits, 0xFFFFFFFFul / scale[unit && text[n] ? unit - units : 0], &value))
+        return 0;
+    *seconds = value * scale[unit && text[n] ? unit - units : 0];
+    return 1;
+}
+
 /* ---- Commands ---- */
-
-typedef struct Options {
-    const char* servers[MAX_SERVERS];
-    int serverCount;
-    const char* format;
-    int extended, wait, parallel;
-    DWORD session, exitCode, style, timeout;
-    int sessionGiven;
-    const char* args[3];
-    int argCount;
-} Options;
-
-typedef struct Command Command;
-struct Command {
-    const char* name;
-    const char* usage;
-    const char* summary;
-    int args;      /* required arguments */
-    int maxArgs;   /* arguments at the most */
-    int perServer; /* 0: the local system only */
-    const Column* columns;
-    LONG (*run)(const Options* o, const char* server, Answer* a);
-};
 
 static const Column kSessionColumns[] = {{"server", 0}, {"session", 1}, {"name", 0}, {"state", 0}, {NULL, 0}};
 static const Column kProcessColumns[] = {{"server", 0}, {"pid", 1}, {"name", 0}, {"session", 1}, {"sid", 0},
@@ -167,6 +193,9 @@ static const Column kInfoColumns[] = {
     {"oem_id", 0},           {"application", 0},      {"initial_program", 0}, {"working_directory", 0},
     {"current_time", 0},     {"logon_time", 0},       {"last_input_time", 0}, {"connect_time", 0},
     {"disconnect_time", 0},  {"idle_seconds", 1},     {NULL, 0}};
+static const Column kUserColumns[] = {
+    {"server", 0}, {"user", 0},         {"domain", 0},     {"session_name", 0}, {"session", 1},
+    {"state", 0},  {"idle_seconds", 1}, {"logon_time", 0}, {"client", 0},       {"address", 0}, {NULL, 0}};
 static const Column kSessionIdColumns[] = {{"server", 0}, {"session", 1}, {NULL, 0}};
 static const Column kActionColumns[] = {{"server", 0}, {"target", 1}, {"result", 1}, {NULL, 0}};
 
@@ -184,8 +213,9 @@ static void AddListRows(Answer* a, const char* server, DWORD count, const char**
     }
 }
 
-static LONG RunSessions(const Options* o, const char* server, Answer* a)
+static LONG RunSessions(const Command* c, const Options* o, const char* server, Answer* a)
 {
+    (void)c;
     SessionListRecord* r = NULL;
     LONG result = QRVTS_EnumerateSessionsUtf8(server, o->extended, &r);
     if (result == QRVTS_OK) {
@@ -196,10 +226,11 @@ static LONG RunSessions(const Options* o, const char* server, Answer* a)
     return result;
 }
 
-static LONG RunProcesses(const Options* o, const char* server, Answer* a)
+static LONG RunProcesses(const Command* c, const Options* o, const char* server, Answer* a)
 {
+    (void)c;
     ProcessListRecord* r = NULL;
-    LONG result = QRVTS_EnumerateProcessesUtf8(server, o->sessionGiven ? o->session : 0xFFFFFFFF, o->extended, &r);
+    LONG result = QRVTS_EnumerateProcessesUtf8(server, o->sessionGiven ? o->session : OWN_SESSION, o->extended, &r);
     if (result == QRVTS_OK) {
         const char* lists[4] = {r->ProcessIds, r->ProcessNames, r->SessionIds, r->UserSids};
         AddListRows(a, server, r->Count, lists, 4);
@@ -208,18 +239,24 @@ static LONG RunProcesses(const Options* o, const char* server, Answer* a)
     return result;
 }
 
-static LONG RunSession(const Options* o, const char* server, Answer* a)
+/* The number asked for, or the empty text for the caller's own session. */
+static char* Target(const Options* o)
 {
+    return o->argCount && !o->targetCurrent ? Number(o->target) : Copy("");
+}
+
+static LONG RunSession(const Command* c, const Options* o, const char* server, Answer* a)
+{
+    (void)c;
     SessionInfoRecord* r = NULL;
     Row* row;
     int k = 0;
-    DWORD session = o->argCount ? (DWORD)strtoul(o->args[0], NULL, 10) : 0xFFFFFFFF;
-    LONG result = QRVTS_QuerySessionInfoUtf8(server, session, &r);
+    LONG result = QRVTS_QuerySessionInfoUtf8(server, o->argCount ? o->target : OWN_SESSION, &r);
     if (result != QRVTS_OK)
         return result;
     row = AddRow(a);
     row->values[k++] = Copy(server);
-    row->values[k++] = o->argCount ? Copy(o->args[0]) : Copy("");
+    row->values[k++] = Target(o);
     row->values[k++] = Copy(r->WinStationName);
     row->values[k++] = Copy(r->ConnectState);
     row->values[k++] = Copy(r->UserName);
@@ -248,6 +285,80 @@ static LONG RunSession(const Options* o, const char* server, Answer* a)
     return QRVTS_OK;
 }
 
+/* ---- Who is logged on ---- */
+
+/* One user session, as the user list gives it. */
+typedef struct UserSession {
+    char *id, *name, *state, *user, *domain, *client, *address, *logon, *input, *current;
+} UserSession;
+
+/* Reads the next user session of the lists `cursor` walks. */
+static void NextUser(const char** cursor, UserSession* u)
+{
+    char** fields[10] = {&u->id,     &u->name,    &u->state, &u->user,  &u->domain,
+                         &u->client, &u->address, &u->logon, &u->input, &u->current};
+    int k;
+    for (k = 0; k < 10; ++k)
+        *fields[k] = NextItem(&cursor[k]);
+}
+
+static void FreeUser(UserSession* u)
+{
+    char** fields[10] = {&u->id,     &u->name,    &u->state, &u->user,  &u->domain,
+                         &u->client, &u->address, &u->logon, &u->input, &u->current};
+    int k;
+    for (k = 0; k < 10; ++k)
+        free(*fields[k]);
+}
+
+/* Calls `use` with every user session of the server; returns its error. */
+static LONG ForEachUser(const char* server, void (*use)(const UserSession* u, void* context), void* context)
+{
+    UserListRecord* r = NULL;
+    LONG result = QRVTS_EnumerateUsersUtf8(server, &r);
+    if (result == QRVTS_OK) {
+        const char* cursor[10] = {r->SessionIds,  r->SessionNames,    r->SessionStates, r->UserNames,
+                                  r->DomainNames, r->ClientNames,     r->ClientAddresses, r->LogonTimes,
+                                  r->LastInputTimes, r->CurrentTimes};
+        DWORD i;
+        for (i = 0; i < r->Count; ++i) {
+            UserSession u;
+            NextUser(cursor, &u);
+            use(&u, context);
+            FreeUser(&u);
+        }
+    }
+    QRVTS_FreeBuffer(r);
+    return result;
+}
+
+typedef struct UserRows {
+    Answer* answer;
+    const char* server;
+} UserRows;
+
+static void AddUserRow(const UserSession* u, void* context)
+{
+    UserRows* to = (UserRows*)context;
+    Row* row = AddRow(to->answer);
+    const char* values[10] = {to->server, u->user, u->domain, u->name, u->id, u->state, NULL, NULL, u->client,
+                              u->address};
+    int k;
+    for (k = 0; k < 10; ++k)
+        row->values[k] = k == 6 ? IdleSeconds(u->current, u->input) : k == 7 ? IsoTime(u->logon) : Copy(values[k]);
+}
+
+static LONG RunUsers(const Command* c, const Options* o, const char* server, Answer* a)
+{
+    (void)c;
+    UserRows to;
+    (void)o;
+    to.answer = a, to.server = server;
+    return ForEachUser(server, AddUserRow, &to);
+}
+
+/* ---- The local system ---- */
+
 static LONG SessionRow(Answer* a, LONG result, DWORD session)
 {
     Row* row;
@@ -259,391 +370,224 @@ static LONG SessionRow(Answer* a, LONG result, DWORD session)
     return QRVTS_OK;
 }
 
-static LONG RunConsole(const Options* o, const char* server, Answer* a)
+static LONG RunConsole(const Command* c, const Options* o, const char* server, Answer* a)
 {
+    (void)c;
     DWORD session = 0;
     (void)o, (void)server;
     return SessionRow(a, QRVTS_GetActiveConsoleSessionId(&session), session);
 }
 
-static LONG RunWhoami(const Options* o, const char* server, Answer* a)
+static LONG RunWhoami(const Command* c, const Options* o, const char* server, Answer* a)
 {
+    (void)c;
     DWORD session = 0;
     (void)o, (void)server;
     return SessionRow(a, QRVTS_ProcessIdToSessionId(GetCurrentProcessId(), &session), session);
 }
 
-static LONG ActionRow(Answer* a, const char* server, LONG result, const char* target, DWORD value)
+/* ---- Actions: on one id, or on a selection of user sessions ---- */
+
+static LONG ActDisconnect(const Options* o, const char* server, DWORD id, DWORD* result)
 {
+    *result = 1;
+    return QRVTS_DisconnectSessionUtf8(server, id, o->wait);
+}
+
+static LONG ActLogoff(const Options* o, const char* server, DWORD id, DWORD* result)
+{
+    *result = 1;
+    return QRVTS_LogoffSessionUtf8(server, id, o->wait);
+}
+
+static LONG ActKill(const Options* o, const char* server, DWORD id, DWORD* result)
+{
+    *result = 1;
+    return QRVTS_TerminateProcessUtf8(server, id, o->exitCode);
+}
+
+/* The message's title and text are the last two arguments. */
+static LONG ActMessage(const Options* o, const char* server, DWORD id, DWORD* result)
+{
+    return QRVTS_SendMessageUtf8(server, id, o->args[o->argCount - 2], o->args[o->argCount - 1], o->style,
+                                 o->timeout, o->wait, result);
+}
+
+static LONG ActShutdown(const Options* o, const char* server, DWORD flags, DWORD* result)
+{
+    (void)o;
+    *result = 1;
+    return QRVTS_ShutdownSystemUtf8(server, flags);
+}
+
+/* Letters A to Z match without regard to case; the rest exactly. */
+static int SameText(const char* a, const char* b)
+{
+    return _stricmp(a, b) == 0;
+}
+
+static int Selected(const Selection* s, const UserSession* u)
+{
+    char* idle;
+    DWORD seconds = 0;
+    int known;
+    if (s->user && (!SameText(s->user, u->user) || (s->domain && !SameText(s->domain, u->domain))))
+        return 0;
+    if ((s->state && !SameText(s->state, u->state)) || (s->sessionName && !SameText(s->sessionName, u->name)))
+        return 0;
+    if (!s->idleGiven)
+        return 1;
+    idle = IdleSeconds(u->current, u->input);
+    known = ParseDecimal(idle, 0xFFFFFFFFul, &seconds);
+    free(idle);
+    return known && seconds > s->idleOver;
+}
+
+static const Column kSelectedColumns[] = {{"server", 0}, {"session", 1}, {"user", 0}, {"domain", 0},
+                                          {"session_name", 0}, {"state", 0}, {"idle_seconds", 1},
+                                          {"result", 1}, {NULL, 0}};
+static const Column kSelectedProcessColumns[] = {{"server", 0}, {"session", 1}, {"user", 0}, {"domain", 0},
+                                                 {"pid", 1}, {"name", 0}, {"result", 1}, {NULL, 0}};
+
+const Column* ColumnsOf(const Command* c, const Options* o)
+{
+    if (c->kind != KIND_ACTION || !o->select.given)
+        return c->columns;
+    return c->target == TARGET_PROCESS ? kSelectedProcessColumns : kSelectedColumns;
+}
+
+/* The outcome of one action in the row's last column (empty on a dry run or
+ * a failure, whose error the row carries). */
+static void Outcome(const Command* c, const Options* o, const char* server, DWORD id, Row* row, int column)
+{
+    DWORD result = 0;
+    if (o->dryRun) {
+        row->values[column] = Copy("");
+        return;
+    }
+    row->error = c->act(o, server, id, &result);
+    row->code = row->error ? QRVTS_GetLastErrorCode() : 0;
+    row->values[column] = row->error ? Copy("") : Number(result);
+}
+
+typedef struct Acting {
+    const Command* command;
+    const Options* options;
+    const char* server;
+    Answer* answer;
+    ProcessListRecord* processes; /* kill: the server's processes */
+} Acting;
+
+static void ActOnSession(const UserSession* u, void* context)
+{
+    Acting* x = (Acting*)context;
+    const char* values[7] = {x->server, u->id, u->user, u->domain, u->name, u->state, NULL};
+    DWORD id = 0;
     Row* row;
-    if (result != QRVTS_OK)
-        return result;
+    int k;
+    if (!Selected(&x->options->select, u))
+        return;
+    row = AddRow(x->answer);
+    for (k = 0; k < 6; ++k)
+        row->values[k] = Copy(values[k]);
+    row->values[6] = IdleSeconds(u->current, u->input);
+    ParseDecimal(u->id, 0xFFFFFFFFul, &id);
+    Outcome(x->command, x->options, x->server, id, row, 7);
+}
+
+/* kill: every process of each selected session. */
+static void ActOnProcesses(const UserSession* u, void* context)
+{
+    Acting* x = (Acting*)context;
+    const char* pids = x->processes->ProcessIds;
+    const char* names = x->processes->ProcessNames;
+    const char* sessions = x->processes->SessionIds;
+    DWORD i, pid = 0;
+    if (!Selected(&x->options->select, u))
+        return;
+    for (i = 0; i < x->processes->Count; ++i) {
+        char *p = NextItem(&pids), *n = NextItem(&names), *s = NextItem(&sessions);
+        if (strcmp(s, u->id) == 0) {
+            Row* row = AddRow(x->answer);
+            const char* values[6] = {x->server, u->id, u->user, u->domain, p, n};
+            int k;
+            for (k = 0; k < 6; ++k)
+                row->values[k] = Copy(values[k]);
+            ParseDecimal(p, 0xFFFFFFFFul, &pid);
+            Outcome(x->command, x->options, x->server, pid, row, 6);
+        }
+        free(p), free(n), free(s);
+    }
+}
+
+static LONG RunSelected(const Command* c, const Options* o, const char* server, Answer* a)
+{
+    Acting x;
+    LONG result;
+    x.command = c, x.options = o, x.server = server, x.answer = a, x.processes = NULL;
+    if (c->target != TARGET_PROCESS)
+        return ForEachUser(server, ActOnSession, &x);
+    result = QRVTS_EnumerateProcessesUtf8(server, OWN_SESSION, FALSE, &x.processes);
+    if (result == QRVTS_OK)
+        result = ForEachUser(server, ActOnProcesses, &x);
+    QRVTS_FreeBuffer(x.processes);
+    return result;
+}
+
+/* An action on the one id given, or on the selection. */
+static LONG RunAction(const Command* c, const Options* o, const char* server, Answer* a)
+{
+    DWORD result = 0;
+    LONG error;
+    Row* row;
+    if (o->select.given)
+        return RunSelected(c, o, server, a);
+    error = c->act(o, server, o->target, &result);
+    if (error != QRVTS_OK)
+        return error;
     row = AddRow(a);
     row->values[0] = Copy(server);
-    row->values[1] = Copy(target);
-    row->values[2] = Number(value);
+    row->values[1] = Target(o);
+    row->values[2] = Number(result);
     return QRVTS_OK;
 }
 
-static DWORD Arg(const Options* o, int i) { return (DWORD)strtoul(o->args[i], NULL, 0); }
 
-static LONG RunDisconnect(const Options* o, const char* server, Answer* a)
-{
-    return ActionRow(a, server, QRVTS_DisconnectSessionUtf8(server, Arg(o, 0), o->wait), o->args[0], 1);
-}
-
-static LONG RunLogoff(const Options* o, const char* server, Answer* a)
-{
-    return ActionRow(a, server, QRVTS_LogoffSessionUtf8(server, Arg(o, 0), o->wait), o->args[0], 1);
-}
-
-static LONG RunKill(const Options* o, const char* server, Answer* a)
-{
-    return ActionRow(a, server, QRVTS_TerminateProcessUtf8(server, Arg(o, 0), o->exitCode), o->args[0], 1);
-}
-
-static LONG RunMessage(const Options* o, const char* server, Answer* a)
-{
-    DWORD response = 0;
-    LONG result = QRVTS_SendMessageUtf8(server, Arg(o, 0), o->args[1], o->args[2], o->style, o->timeout, o->wait,
-                                    &response);
-    return ActionRow(a, server, result, o->args[0], response);
-}
-
-static LONG RunWait(const Options* o, const char* server, Answer* a)
-{
-    DWORD events = 0;
-    return ActionRow(a, server, QRVTS_WaitSystemEventUtf8(server, Arg(o, 0), &events), o->args[0], events);
-}
-
-static LONG RunShutdown(const Options* o, const char* server, Answer* a)
-{
-    return ActionRow(a, server, QRVTS_ShutdownSystemUtf8(server, Arg(o, 0)), o->args[0], 1);
-}
+static const char kSelectionUsage[] = "ID|--all|--user NAME|--state STATE|--idle-over TIME|--session-name NAME";
 
 static const Command kCommands[] = {
-    {"sessions", "sessions [--extended]", "the sessions: id, name, state", 0, 0, 1, kSessionColumns, RunSessions},
-    {"processes", "processes [--session ID] [--extended]", "the processes: id, name, session, owner's SID", 0, 0, 1,
-     kProcessColumns, RunProcesses},
-    {"session", "session [ID]", "everything about one session (no ID: your own)", 0, 1, 1, kInfoColumns,
-     RunSession},
-    {"console", "console", "the session at the physical console", 0, 0, 0, kSessionIdColumns, RunConsole},
-    {"whoami", "whoami", "the session this program runs in", 0, 0, 0, kSessionIdColumns, RunWhoami},
-    {"disconnect", "disconnect ID [--wait]", "disconnects a session (its programs keep running)", 1, 1, 1,
-     kActionColumns, RunDisconnect},
-    {"logoff", "logoff ID [--wait]", "logs a session off", 1, 1, 1, kActionColumns, RunLogoff},
-    {"kill", "kill PID [--exit-code N]", "ends a process", 1, 1, 1, kActionColumns, RunKill},
-    {"msg", "msg ID TITLE TEXT [--style N] [--timeout SECONDS] [--wait]",
-     "shows a message box in a session; result: the answer", 3, 3, 1, kActionColumns, RunMessage},
-    {"wait", "wait MASK", "waits for a server event; result: the events", 1, 1, 1, kActionColumns, RunWait},
-    {"shutdown", "shutdown FLAGS", "logs off every session or shuts the server down", 1, 1, 1, kActionColumns,
-     RunShutdown},
+    {"sessions", "sessions [--extended]", "the sessions: id, name, state", 0, 0, KIND_SERVER, TARGET_NONE,
+     kSessionColumns, RunSessions, NULL},
+    {"users", "users", "who is logged on: user, session, state, idle time, logon time, client", 0, 0, KIND_SERVER,
+     TARGET_NONE, kUserColumns, RunUsers, NULL},
+    {"processes", "processes [--session ID] [--extended]", "the processes: id, name, session, owner's SID", 0, 0,
+     KIND_SERVER, TARGET_NONE, kProcessColumns, RunProcesses, NULL},
+    {"session", "session [ID|current]", "everything about one session (none: your own)", 0, 1, KIND_SERVER,
+     TARGET_SESSION, kInfoColumns, RunSession, NULL},
+    {"console", "console", "the session at this computer's physical console", 0, 0, KIND_LOCAL, TARGET_NONE,
+     kSessionIdColumns, RunConsole, NULL},
+    {"whoami", "whoami", "the session this program runs in", 0, 0, KIND_LOCAL, TARGET_NONE, kSessionIdColumns,
+     RunWhoami, NULL},
+    {"disconnect", "disconnect ID|current|SELECTION [--wait] [--dry-run]",
+     "disconnects sessions (their programs keep running)", 1, 1, KIND_ACTION, TARGET_SESSION, kActionColumns,
+     RunAction, ActDisconnect},
+    {"logoff", "logoff ID|current|SELECTION [--wait] [--dry-run]", "logs sessions off", 1, 1, KIND_ACTION,
+     TARGET_SESSION, kActionColumns, RunAction, ActLogoff},
+    {"kill", "kill PID|SELECTION [--exit-code N] [--dry-run]",
+     "ends a process, or every process of the selected sessions", 1, 1, KIND_ACTION, TARGET_PROCESS,
+     kActionColumns, RunAction, ActKill},
+    {"msg", "msg ID|current|SELECTION TITLE TEXT [--style N] [--timeout SECONDS] [--wait] [--dry-run]",
+     "shows a message box in sessions; result: the answer", 3, 3, KIND_ACTION, TARGET_SESSION, kActionColumns,
+     RunAction, ActMessage},
+    {"wait", "wait MASK [--timeout SECONDS]", "waits for an event on every server; result: the events", 1, 1,
+     KIND_WAIT, TARGET_MASK, kActionColumns, NULL, NULL},
+    {"shutdown", "shutdown FLAGS", "logs off every session or shuts the server down", 1, 1, KIND_SERVER,
+     TARGET_MASK, kActionColumns, RunAction, ActShutdown},
+    {"watch", "watch [--count N] [--timeout SECONDS]",
+     "session events as they happen: logon, logoff, connect, disconnect, state", 0, 0, KIND_WATCH, TARGET_NONE,
+     NULL, NULL, NULL},
 };
 #define COMMAND_COUNT (int)(sizeof kCommands / sizeof kCommands[0])
-
-/* ---- Writers ---- */
-
-static int ColumnCount(const Column* c)
-{
-    int n = 0;
-    while (c[n].name)
-        ++n;
-    return n;
-}
-
-static void JsonText(const char* text)
-{
-    const unsigned char* p;
-    putchar('"');
-    for (p = (const unsigned char*)text; *p; ++p) {
-        if (*p == '"' || *p == '\\')
-            printf("\\%c", *p);
-        else if (*p == '\n')
-            fputs("\\n", stdout);
-        else if (*p == '\t')
-            fputs("\\t", stdout);
-        else if (*p == '\r')
-            fputs("\\r", stdout);
-        else if (*p < 0x20)
-            printf("\\u%04x", *p);
-        else
-            putchar(*p);
-    }
-    putchar('"');
-}
-
-static void JsonValue(const char* value, int numeric)
-{
-    if (numeric && *value)
-        fputs(value, stdout);
-    else if (numeric)
-        fputs("null", stdout);
-    else
-        JsonText(value);
-}
-
-static void ErrorText(LONG error, char* text, DWORD size)
-{
-    if (QRVTS_GetErrorTextUtf8(error, text, size) == 0)
-        sprintf(text, "error %ld", error);
-}
-
-static void WriteJson(const Command* c, const Answer* answers, int count)
-{
-    int s, r, k, n = ColumnCount(c->columns), first = 1;
-    char text[300], code[16];
-    printf("[");
-    for (s = 0; s < count; ++s) {
-        const Answer* a = &answers[s];
-        if (a->error) {
-            ErrorText(a->error, text, sizeof text);
-            sprintf(code, "%lu", a->code);
-            printf("%s\n  {\"server\": ", first ? "" : ",");
-            JsonText(a->server);
-            printf(", \"error\": %ld, \"message\": ", a->error);
-            JsonText(text);
-            printf(", \"code\": %s}", code);
-            first = 0;
-            continue;
-        }
-        for (r = 0; r < a->count; ++r, first = 0) {
-            printf("%s\n  {", first ? "" : ",");
-            for (k = 0; k < n; ++k) {
-                printf("%s\"%s\": ", k ? ", " : "", c->columns[k].name);
-                JsonValue(a->rows[r].values[k], c->columns[k].numeric);
-            }
-            putchar('}');
-        }
-    }
-    printf("%s]\n", first ? "" : "\n");
-}
-
-static void CsvField(const char* text)
-{
-    const char* p;
-    if (!strpbrk(text, ",\"\r\n")) {
-        fputs(text, stdout);
-    } else {
-        putchar('"');
-        for (p = text; *p; ++p) {
-            if (*p == '"')
-                putchar('"');
-            putchar(*p);
-        }
-        putchar('"');
-    }
-}
-
-/* Every row carries the command's columns and the error columns, which are
- * empty but for a server's error entry. */
-static void WriteCsv(const Command* c, const Answer* answers, int count)
-{
-    int s, r, k, n = ColumnCount(c->columns);
-    char text[300], number[16];
-    for (k = 0; k < n; ++k)
-        printf("%s,", c->columns[k].name);
-    printf("error,message,code\r\n");
-    for (s = 0; s < count; ++s) {
-        const Answer* a = &answers[s];
-        if (a->error) {
-            ErrorText(a->error, text, sizeof text);
-            CsvField(a->server);
-            for (k = 1; k < n; ++k)
-                putchar(',');
-            printf(",%ld,", a->error);
-            CsvField(text);
-            sprintf(number, "%lu", a->code);
-            printf(",%s\r\n", number);
-            continue;
-        }
-        for (r = 0; r < a->count; ++r) {
-            for (k = 0; k < n; ++k) {
-                CsvField(a->rows[r].values[k]);
-                putchar(',');
-            }
-            printf(",,\r\n");
-        }
-    }
-}
-
-/* ---- The table: columns as wide as their widest text on the screen ---- */
-
-/* Text that grows as it is written. */
-typedef struct Output {
-    char* text;
-    size_t length, capacity;
-} Output;
-
-static void Put(Output* out, const char* text, size_t n)
-{
-    if (out->length + n + 1 > out->capacity) {
-        size_t capacity = (out->capacity ? out->capacity * 2 : 4096) + n;
-        char* grown = (char*)Allocate(capacity);
-        if (out->text)
-            memcpy(grown, out->text, out->length);
-        free(out->text);
-        out->text = grown;
-        out->capacity = capacity;
-    }
-    memcpy(out->text + out->length, text, n);
-    out->length += n;
-    out->text[out->length] = '\0';
-}
-
-static void PutText(Output* out, const char* text) { Put(out, text, strlen(text)); }
-
-/* Whether a character takes two columns on the screen: the wide and
- * full-width blocks of East Asian scripts. */
-static int IsWide(unsigned long c)
-{
-    return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF && c != 0x303F) ||
-           (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFE30 && c <= 0xFE4F) ||
-           (c >= 0xFF00 && c <= 0xFF60) || (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x1F300 && c <= 0x1F64F) ||
-           (c >= 0x20000 && c <= 0x3FFFD);
-}
-
-/* Columns a UTF-8 text takes on the screen. */
-static size_t ScreenWidth(const char* text)
-{
-    const unsigned char* p = (const unsigned char*)text;
-    size_t width = 0;
-    while (*p) {
-        unsigned long c = *p;
-        int more = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
-        if (more)
-            c &= 0x3F >> more;
-        for (++p; more > 0 && (*p & 0xC0) == 0x80; --more, ++p)
-            c = (c << 6) | (*p & 0x3F);
-        width += IsWide(c) ? 2 : 1;
-    }
-    return width;
-}
-
-/* One cell: padded to its column's width, or ending the line. */
-static void Cell(Output* out, const char* text, size_t width, int last)
-{
-    size_t used = ScreenWidth(text);
-    PutText(out, text);
-    if (last) {
-        PutText(out, "\r\n");
-        return;
-    }
-    for (; used < width + 2; ++used)
-        PutText(out, " ");
-}
-
-/* An entry point of the kernel looked up by name into `*entry` (null where
- * the system lacks it). */
-static void LookUpKernel(const char* name, void* entry)
-{
-    HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
-    FARPROC found = kernel ? GetProcAddress(kernel, name) : NULL;
-    memcpy(entry, &found, sizeof found);
-}
-
-/* The table to standard output: to a console as wide text, which shows
- * every script its fonts have; anywhere else as UTF-8. The wide console
- * output is looked up by name: the oldest systems lack it, and then the
- * bytes go out as they are. */
-static void Emit(const Output* out)
-{
-    typedef BOOL(WINAPI * GetConsoleModeFn)(HANDLE, DWORD*);
-    typedef BOOL(WINAPI * WriteConsoleWFn)(HANDLE, const void*, DWORD, DWORD*, void*);
-    HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
-    GetConsoleModeFn getMode;
-    WriteConsoleWFn write;
-    DWORD mode, written;
-    int units = out->length ? MultiByteToWideChar(CP_UTF8, 0, out->text, (int)out->length, NULL, 0) : 0;
-    LookUpKernel("GetConsoleMode", &getMode);
-    LookUpKernel("WriteConsoleW", &write);
-    if (units > 0 && getMode && write && getMode(console, &mode)) {
-        WCHAR* wide = (WCHAR*)Allocate(sizeof(WCHAR) * (size_t)units);
-        int ok;
-        MultiByteToWideChar(CP_UTF8, 0, out->text, (int)out->length, wide, units);
-        fflush(stdout);
-        ok = write(console, wide, (DWORD)units, &written, NULL);
-        free(wide);
-        if (ok)
-            return;
-    }
-    if (out->length)
-        fwrite(out->text, 1, out->length, stdout);
-}
-
-static void WriteTable(const Command* c, const Answer* answers, int count)
-{
-    int s, r, k, n = ColumnCount(c->columns);
-    size_t width[MAX_FIELDS];
-    char text[600], line[800];
-    Output out = {NULL, 0, 0};
-    for (k = 0; k < n; ++k)
-        width[k] = strlen(c->columns[k].name);
-    for (s = 0; s < count; ++s)
-        for (r = 0; r < answers[s].count; ++r)
-            for (k = 0; k < n; ++k)
-                if (ScreenWidth(answers[s].rows[r].values[k]) > width[k])
-                    width[k] = ScreenWidth(answers[s].rows[r].values[k]);
-    for (k = 0; k < n; ++k)
-        Cell(&out, c->columns[k].name, width[k], k + 1 == n);
-    for (s = 0; s < count; ++s)
-        for (r = 0; r < answers[s].count; ++r)
-            for (k = 0; k < n; ++k)
-                Cell(&out, answers[s].rows[r].values[k], width[k], k + 1 == n);
-    for (s = 0; s < count; ++s) {
-        if (!answers[s].error)
-            continue;
-        ErrorText(answers[s].error, text, sizeof text);
-        PutText(&out, *answers[s].server ? answers[s].server : "(local)");
-        sprintf(line, ": %s (Windows error %lu, 0x%lX)\r\n", text, answers[s].code, answers[s].code);
-        PutText(&out, line);
-    }
-    Emit(&out);
-    free(out.text);
-}
-
-/* ---- The farm: servers asked by a bounded number of threads ---- */
-
-typedef struct Farm {
-    const Command* command;
-    const Options* options;
-    Answer* answers;
-    int count;
-    volatile LONG next;
-} Farm;
-
-static void Ask(const Command* c, const Options* o, Answer* a)
-{
-    a->error = c->run(o, a->server, a);
-    a->code = a->error ? QRVTS_GetLastErrorCode() : 0;
-}
-
-static DWORD WINAPI Worker(void* context)
-{
-    Farm* farm = (Farm*)context;
-    for (;;) {
-        LONG i = InterlockedIncrement(&farm->next) - 1;
-        if (i >= farm->count)
-            return 0;
-        Ask(farm->command, farm->options, &farm->answers[i]);
-    }
-}
-
-static void AskAll(Farm* farm, int threads)
-{
-    HANDLE handles[64];
-    int t, n = threads < farm->count ? threads : farm->count;
-    if (n > 64)
-        n = 64;
-    if (n <= 1) {
-        Worker(farm);
-        return;
-    }
-    for (t = 0; t < n; ++t)
-        handles[t] = CreateThread(NULL, 0, Worker, farm, 0, NULL);
-    WaitForMultipleObjects((DWORD)n, handles, TRUE, INFINITE);
-    for (t = 0; t < n; ++t)
-        CloseHandle(handles[t]);
-}
 
 /* ---- Arguments ---- */
 
@@ -651,46 +595,91 @@ static void Help(const Command* only)
 {
     int i;
     if (only) {
-        printf("usage: velquor %s [--server NAME]... [--format table|csv|json]\r\n  %s\r\n", only->usage,
+        printf("usage: velquor %s [--server NAME|@FILE]... [--format table|csv|json]\r\n  %s\r\n", only->usage,
                only->summary);
+        if (only->kind == KIND_ACTION)
+            printf("  SELECTION: %s\r\n", kSelectionUsage + 3);
         return;
     }
     printf("velquor %s: terminal services of one server or a farm, as a table, CSV or JSON\r\n\r\n",
            VELQUOR_VERSION_TEXT);
-    printf("usage: velquor COMMAND [ARGS] [--server NAME]... [--format table|csv|json] [--parallel N]\r\n\r\n");
+    printf("usage: velquor COMMAND [ARGS] [--server NAME|@FILE]... [--format table|csv|json] [--parallel N]\r\n\r\n");
     for (i = 0; i < COMMAND_COUNT; ++i)
-        printf("  %-58s %s\r\n", kCommands[i].usage, kCommands[i].summary);
+        printf("  %s\r\n      %s\r\n", kCommands[i].usage, kCommands[i].summary);
     printf("\r\n  --server NAME    a server to ask; repeat it or give a comma-separated list (none: this one)\r\n"
+           "  --server @FILE   the servers named in FILE, one a line (# starts a comment)\r\n"
            "  --format F       table (the default), csv or json\r\n"
            "  --parallel N     servers asked at once (default 8)\r\n"
            "  --extended       the level-1 enumerations, where the server has them\r\n"
+           "  SELECTION        instead of an ID, the user sessions to act on, every condition holding:\r\n"
+           "                   --user NAME or DOMAIN\\NAME, --state STATE, --idle-over TIME (90m, 2h),\r\n"
+           "                   --session-name NAME, or --all; --dry-run lists them and touches nothing\r\n"
            "  --help, --version\r\n\r\n"
-           "Exit status: 0 when everything succeeded; the error number when the command failed on\r\n"
-           "the one server asked; 3 when some servers of a farm failed; 2 for a usage error.\r\n");
+           "IDs are decimal, 0 to 4294967294; \"current\" is the session you run in.\r\n"
+           "Exit status: 0 every server answered; 1 every server failed (one server included);\r\n"
+           "2 a usage error; 3 some servers failed. An error's number and text are in the output\r\n"
+           "(for the table, on standard error).\r\n");
 }
 
-static int Usage(const char* problem, const Command* c)
+static int Usage(const char* problem, const char* argument, const Command* c)
 {
-    fprintf(stderr, "velquor: %s\n", problem); /* stderr is in text mode: the runtime ends lines */
-    fprintf(stderr, "usage: velquor %s [--server NAME]... [--format table|csv|json]\n",
+    fprintf(stderr, "velquor: %s%s%s%s\n", c ? c->name : "", c ? ": " : "", problem, argument ? argument : "");
+    fprintf(stderr, "usage: velquor %s [--server NAME|@FILE]... [--format table|csv|json]\n",
             c ? c->usage : "COMMAND [ARGS] (velquor --help lists them)");
     return EXIT_USAGE;
 }
 
-static int IsNumber(const char* text)
+static void AddServer(Options* o, const char* name)
 {
-    char* end;
-    if (!*text)
-        return 0;
-    strtoul(text, &end, 0);
-    return *end == '\0';
+    if (o->serverCount == o->serverCapacity) {
+        int capacity = o->serverCapacity ? o->serverCapacity * 2 : 16;
+        const char** grown = (const char**)Allocate(sizeof(char*) * (size_t)capacity);
+        if (o->servers)
+            memcpy(grown, o->servers, sizeof(char*) * (size_t)o->serverCount);
+        free(o->servers);
+        o->servers = grown;
+        o->serverCapacity = capacity;
+    }
+    o->servers[o->serverCount++] = name;
 }
 
-static void AddServers(Options* o, char* list)
+/* The servers named in a file, one a line; blank lines and "#" comments
+ * are skipped. 0 when the file cannot be read. */
+static int AddServersFromFile(Options* o, const char* path)
+{
+    WCHAR wide[MAX_PATH];
+    char line[1024];
+    FILE* f;
+    if (!MultiByteToWideChar(CP_UTF8, 0, path, -1, wide, MAX_PATH) || !(f = _wfopen(wide, L"rb")))
+        return 0;
+    while (fgets(line, sizeof line, f)) {
+        char *start = line, *end;
+        if (strncmp(start, "\xEF\xBB\xBF", 3) == 0)
+            start += 3;
+        if ((end = strchr(start, '#')) != NULL)
+            *end = '\0';
+        while (*start == ' ' || *start == '\t')
+            ++start;
+        end = start + strlen(start);
+        while (end > start && strchr(" \t\r\n", end[-1]))
+            *--end = '\0';
+        if (*start)
+            AddServer(o, Copy(start));
+    }
+    fclose(f);
+    return 1;
+}
+
+/* A comma-separated list of names, or @FILE. 0 when the file cannot be read. */
+static int AddServers(Options* o, char* list)
 {
     char* name;
-    for (name = strtok(list, ","); name && o->serverCount < MAX_SERVERS; name = strtok(NULL, ","))
-        o->servers[o->serverCount++] = name;
+    o->serverGiven = 1;
+    if (list[0] == '@')
+        return AddServersFromFile(o, list + 1);
+    for (name = strtok(list, ","); name; name = strtok(NULL, ","))
+        AddServer(o, name);
+    return 1;
 }
 
 static const Command* FindCommand(const char* name)
@@ -702,60 +691,152 @@ static const Command* FindCommand(const char* name)
     return NULL;
 }
 
+static int SelectionOption(Options* o, const char* option, const char* value)
+{
+    Selection* s = &o->select;
+    if (strcmp(option, "--user") == 0) {
+        const char* slash = strchr(value, '\\');
+        s->user = slash ? slash + 1 : value;
+        if (slash) {
+            char* domain = (char*)Allocate((size_t)(slash - value) + 1);
+            memcpy(domain, value, (size_t)(slash - value));
+            s->domain = domain;
+        }
+    } else if (strcmp(option, "--state") == 0) {
+        s->state = value;
+    } else if (strcmp(option, "--session-name") == 0) {
+        s->sessionName = value;
+    } else if (strcmp(option, "--idle-over") == 0) {
+        if (!ParseDuration(value, &s->idleOver))
+            return 0;
+        s->idleGiven = 1;
+    }
+    s->given = 1;
+    return 1;
+}
+
+/* A number option's value, parsed; 0 when it is not one. */
+static int NumberOption(Options* o, const char* option, const char* value)
+{
+    if (strcmp(option, "--session") == 0)
+        return o->sessionGiven = ParseDecimal(value, 0xFFFFFFFEul, &o->session);
+    if (strcmp(option, "--exit-code") == 0)
+        return ParseDecimal(value, 0xFFFFFFFFul, &o->exitCode);
+    if (strcmp(option, "--style") == 0)
+        return ParseMask(value, &o->style);
+    if (strcmp(option, "--timeout") == 0)
+        return o->timeoutGiven = ParseDecimal(value, 0xFFFFFFFFul / 1000, &o->timeout);
+    if (strcmp(option, "--count") == 0)
+        return o->countGiven = ParseDecimal(value, 0xFFFFFFFFul, &o->count) && o->count > 0;
+    if (strcmp(option, "--parallel") == 0) {
+        DWORD n = 0;
+        int ok = ParseDecimal(value, 4096, &n) && n > 0;
+        o->parallel = (int)n;
+        return ok;
+    }
+    return 0;
+}
+
+static int IsOneOf(const char* text, const char* const* list)
+{
+    for (; *list; ++list)
+        if (strcmp(text, *list) == 0)
+            return 1;
+    return 0;
+}
+
+/* The first argument, as the command takes it; 0 when it is not one. */
+static int ParseTarget(const Command* c, Options* o)
+{
+    const char* text = o->args[0];
+    if (c->target == TARGET_MASK)
+        return ParseMask(text, &o->target);
+    if (c->target == TARGET_SESSION && strcmp(text, "current") == 0) {
+        o->target = OWN_SESSION, o->targetCurrent = 1;
+        return 1;
+    }
+    return ParseDecimal(text, 0xFFFFFFFEul, &o->target);
+}
+
+static const char* TargetKind(const Command* c)
+{
+    return c->target == TARGET_MASK      ? "not a mask (decimal, or 0x and hexadecimal digits): "
+           : c->target == TARGET_PROCESS ? "not a process id (decimal digits, 0 to 4294967294): "
+                                         : "not a session id (decimal digits, 0 to 4294967294, or current): ";
+}
+
+/* What the options and arguments say together; -1 when they agree, else the exit status. */
+static int CheckArguments(const Command* c, Options* o)
+{
+    static const char* const kFormats[] = {"table", "csv", "json", NULL};
+    int selecting = o->select.given || o->select.all;
+    int wanted = c->args - (selecting ? 1 : 0), most = c->maxArgs - (selecting ? 1 : 0);
+    if (!IsOneOf(o->format, kFormats))
+        return Usage("the format is table, csv or json: ", o->format, c);
+    if (c->kind == KIND_LOCAL && o->serverGiven)
+        return Usage("asks this computer only; --server is not taken", NULL, c);
+    if (selecting && c->kind != KIND_ACTION)
+        return Usage("takes no selection", NULL, c);
+    if (o->dryRun && !selecting)
+        return Usage("--dry-run needs a selection (", kSelectionUsage + 3, c);
+    if (o->select.all && o->select.given)
+        return Usage("--all takes no other condition", NULL, c);
+    o->select.given = selecting;
+    if (o->argCount < wanted)
+        return Usage(c->kind == KIND_ACTION ? "needs an id or a selection" : "too few arguments", NULL, c);
+    if (o->argCount > most)
+        return Usage(selecting ? "takes a selection or an id, not both" : "too many arguments", NULL, c);
+    if (!selecting && c->target != TARGET_NONE && o->argCount > 0 && !ParseTarget(c, o))
+        return Usage(TargetKind(c), o->args[0], c);
+    return -1;
+}
+
 /* Returns -1 when the arguments are good, else the exit status. */
 static int ParseOptions(int argc, char** argv, const Command* c, Options* o)
 {
+    static const char* const kValued[] = {"--server", "--format", "--parallel", "--session", "--exit-code",
+                                          "--style", "--timeout", "--count", "--user", "--state",
+                                          "--idle-over", "--session-name", NULL};
+    static const char* const kSelecting[] = {"--user", "--state", "--idle-over", "--session-name", NULL};
     int i;
     for (i = 2; i < argc; ++i) {
         const char* a = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : NULL;
-        int needsValue = strcmp(a, "--server") == 0 || strcmp(a, "--format") == 0 ||
-                         strcmp(a, "--parallel") == 0 || strcmp(a, "--session") == 0 ||
-                         strcmp(a, "--exit-code") == 0 || strcmp(a, "--style") == 0 || strcmp(a, "--timeout") == 0;
-        if (needsValue && !value)
-            return Usage("an option needs a value", c);
-        if (needsValue && strcmp(a, "--server") && strcmp(a, "--format") && !IsNumber(value))
-            return Usage("a number is needed after the option", c);
+        if (IsOneOf(a, kValued) && !value)
+            return Usage("this option needs a value: ", a, c);
         if (strcmp(a, "--help") == 0) {
             Help(c);
             return 0;
         } else if (strcmp(a, "--server") == 0) {
-            AddServers(o, argv[++i]);
+            if (!AddServers(o, argv[++i]))
+                return Usage("cannot read the list of servers ", value, c);
         } else if (strcmp(a, "--format") == 0) {
             o->format = argv[++i];
-        } else if (strcmp(a, "--parallel") == 0) {
-            o->parallel = atoi(argv[++i]);
-        } else if (strcmp(a, "--session") == 0) {
-            o->session = (DWORD)strtoul(argv[++i], NULL, 0), o->sessionGiven = 1;
-        } else if (strcmp(a, "--exit-code") == 0) {
-            o->exitCode = (DWORD)strtoul(argv[++i], NULL, 0);
-        } else if (strcmp(a, "--style") == 0) {
-            o->style = (DWORD)strtoul(argv[++i], NULL, 0);
-        } else if (strcmp(a, "--timeout") == 0) {
-            o->timeout = (DWORD)strtoul(argv[++i], NULL, 0);
+        } else if (IsOneOf(a, kSelecting)) {
+            if (!SelectionOption(o, a, argv[++i]))
+                return Usage("not a duration (a number and s, m, h or d): ", value, c);
+        } else if (IsOneOf(a, kValued)) {
+            if (!NumberOption(o, a, argv[++i]))
+                return Usage("not a number this option takes: ", value, c);
+        } else if (strcmp(a, "--all") == 0) {
+            o->select.all = 1;
+        } else if (strcmp(a, "--dry-run") == 0) {
+            o->dryRun = 1;
         } else if (strcmp(a, "--wait") == 0) {
             o->wait = 1;
         } else if (strcmp(a, "--extended") == 0) {
             o->extended = 1;
         } else if (a[0] == '-' && a[1] == '-') {
-            return Usage("unknown option", c);
+            return Usage("unknown option ", a, c);
         } else if (o->argCount < 3) {
             o->args[o->argCount++] = a;
         } else {
-            return Usage("too many arguments", c);
+            return Usage("too many arguments", NULL, c);
         }
     }
-    if (strcmp(o->format, "table") && strcmp(o->format, "csv") && strcmp(o->format, "json"))
-        return Usage("the format is table, csv or json", c);
     if (o->parallel < 1)
-        return Usage("--parallel needs at least 1", c);
-    if (o->argCount < c->args)
-        return Usage("too few arguments", c);
-    if (o->argCount > c->maxArgs)
-        return Usage("too many arguments", c);
-    if (o->argCount > 0 && !IsNumber(o->args[0]))
-        return Usage("the first argument is a number", c);
-    return -1;
+        return Usage("--parallel needs at least 1", NULL, c);
+    return CheckArguments(c, o);
 }
 
 /* Takes the current folder out of the program's own library search where
@@ -830,19 +911,33 @@ static char** Utf8Arguments(int* argc, char** ansi)
     return args;
 }
 
+
+/* 0 when every server answered, 1 when every one failed, 3 when some did;
+ * a server failed when it gave an error or one of its actions did. */
+static int ExitStatus(const Answer* answers, int count)
+{
+    int s, r, failed = 0;
+    for (s = 0; s < count; ++s) {
+        int bad = answers[s].error != 0;
+        for (r = 0; r < answers[s].count && !bad; ++r)
+            bad = answers[s].rows[r].error != 0;
+        failed += bad;
+    }
+    return failed == 0 ? EXIT_ANSWERED : failed == count ? EXIT_ALL_FAILED : EXIT_SOME_FAILED;
+}
+
 int main(int argc, char** argv)
 {
     static Options o;
-    static Answer answers[MAX_SERVERS];
     static char local[] = "";
     const Command* c;
-    Farm farm;
-    int i, status, failed = 0;
+    Answer* answers;
+    int i, status;
     LeaveCurrentFolderOutOfLibrarySearch();
     argv = Utf8Arguments(&argc, argv);
     _setmode(_fileno(stdout), _O_BINARY);
     if (argc < 2)
-        return Usage("no command", NULL);
+        return Usage("no command", NULL, NULL);
     if (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "help") == 0) {
         Help(argc > 2 ? FindCommand(argv[2]) : NULL);
         return 0;
@@ -853,29 +948,24 @@ int main(int argc, char** argv)
     }
     c = FindCommand(argv[1]);
     if (!c)
-        return Usage("unknown command", NULL);
+        return Usage("unknown command ", argv[1], NULL);
     o.format = "table";
     o.parallel = 8;
     status = ParseOptions(argc, argv, c, &o);
     if (status >= 0)
         return status;
-    if (o.serverCount == 0 || !c->perServer) {
-        o.servers[0] = local;
-        o.serverCount = 1;
-    }
+    if (o.serverGiven && o.serverCount == 0)
+        return Usage("no server in the list", NULL, c);
+    if (o.serverCount == 0)
+        AddServer(&o, local);
+    if (c->kind == KIND_WAIT)
+        return WaitFarm(&o);
+    if (c->kind == KIND_WATCH)
+        return WatchFarm(&o);
+    answers = (Answer*)Allocate(sizeof(Answer) * (size_t)o.serverCount);
     for (i = 0; i < o.serverCount; ++i)
         answers[i].server = o.servers[i];
-    farm.command = c, farm.options = &o, farm.answers = answers, farm.count = o.serverCount, farm.next = 0;
-    AskAll(&farm, o.parallel);
-    if (strcmp(o.format, "json") == 0)
-        WriteJson(c, answers, o.serverCount);
-    else if (strcmp(o.format, "csv") == 0)
-        WriteCsv(c, answers, o.serverCount);
-    else
-        WriteTable(c, answers, o.serverCount);
-    for (i = 0; i < o.serverCount; ++i)
-        failed += answers[i].error != 0;
-    if (!failed)
-        return 0;
-    return o.serverCount == 1 ? (int)answers[0].error : EXIT_SOME_SERVERS_FAILED;
+    AskFarm(c, &o, answers, o.parallel);
+    WriteAnswers(c, &o, answers, o.serverCount);
+    return ExitStatus(answers, o.serverCount);
 }

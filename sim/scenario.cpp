@@ -165,6 +165,46 @@ std::vector<std::pair<std::string, SectionLines>> Sections(const char* path)
     return sections;
 }
 
+// "TIME=SESSION STATE USER", the user "-" for a session that goes away.
+SimChange Change(const std::string& key, const std::string& value)
+{
+    SimChange c;
+    c.at = Number(key);
+    char user[256] = "";
+    sscanf(value.c_str(), "%lu %lu %255s", &c.session, &c.state, user);
+    c.user = user;
+    c.gone = c.user == "-";
+    return c;
+}
+
+// The sessions after each change of the timeline, made once.
+void Steps(SimScenario& sc)
+{
+    sc.steps.push_back(sc.sessions);
+    for (const SimChange& c : sc.timeline) {
+        std::vector<SimSession> next;
+        bool found = false;
+        for (SimSession s : sc.steps.back()) {
+            if (s.id == c.session) {
+                found = true;
+                if (c.gone)
+                    continue;
+                s.state = c.state;
+                s.texts[5] = c.user;
+            }
+            next.push_back(s);
+        }
+        if (!found && !c.gone) {
+            SimSession s;
+            s.id = c.session, s.state = c.state, s.hasName = true;
+            s.name = "RDP-Tcp#" + std::to_string(c.session);
+            s.texts[5] = c.user;
+            next.push_back(s);
+        }
+        sc.steps.push_back(next);
+    }
+}
+
 void ServerKey(SimScenario& sc, const std::string& key, const std::string& value)
 {
     if (key == "name")
@@ -181,6 +221,8 @@ void ServerKey(SimScenario& sc, const std::string& key, const std::string& value
         sc.response = Number(value);
     else if (key == "delay")
         sc.delay = Number(value);
+    else if (key == "silent")
+        sc.silent.push_back(value);
 }
 
 // The scenario file ("Z:" and a Unix path, or a Windows path).
@@ -211,6 +253,8 @@ SimScenario Load()
                 sc.generatedProcesses = Number(value);
             else if (section == "generate" && key == "servers")
                 sc.generatedServers = Number(value);
+            else if (section == "timeline")
+                sc.timeline.push_back(Change(key, value));
             else if (session)
                 SessionKey(sc.sessions.back(), key, value);
             else if (process)
@@ -218,6 +262,8 @@ SimScenario Load()
         }
     }
     Generate(sc);
+    Steps(sc);
+    sc.start = GetTickCount();
     return sc;
 }
 
@@ -229,10 +275,45 @@ const SimScenario& Scenario()
     return scenario;
 }
 
+namespace {
+
+void Log(const char* format, va_list args);
+
+}  // namespace
+
 void SimLog(const char* format, ...)
 {
     if (Scenario().delay)
         Sleep(Scenario().delay);
+    va_list args;
+    va_start(args, format);
+    Log(format, args);
+    va_end(args);
+}
+
+void SimLogLocal(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    Log(format, args);
+    va_end(args);
+}
+
+size_t SimChangesNow()
+{
+    const DWORD elapsed = GetTickCount() - Scenario().start;
+    size_t n = 0;
+    while (n < Scenario().timeline.size() && Scenario().timeline[n].at <= elapsed)
+        ++n;
+    return n;
+}
+
+const std::vector<SimSession>& SimSessionsNow() { return Scenario().steps[SimChangesNow()]; }
+
+namespace {
+
+void Log(const char* format, va_list args)
+{
     const char* path = getenv("VELQUOR_SIM_LOG");
     if (!path)
         return;
@@ -240,14 +321,12 @@ void SimLog(const char* format, ...)
     // each line goes to the end of the file: the writers take turns through
     // a mutex of the process that both libraries open by its name, so that
     // no two write at the same end and no line is lost.
-    va_list args, again;
-    va_start(args, format);
+    va_list again;
     va_copy(again, args);
     const int n = vsnprintf(nullptr, 0, format, args);
     std::string line(size_t(n > 0 ? n : 0) + 1, '\0');
     vsnprintf(&line[0], line.size(), format, again);
     va_end(again);
-    va_end(args);
     line.back() = '\n';
     const std::string name = "velquor-simulator-log-" + std::to_string(GetCurrentProcessId());
     HANDLE turns = CreateMutexA(nullptr, FALSE, name.c_str());
@@ -261,6 +340,8 @@ void SimLog(const char* format, ...)
     ReleaseMutex(turns);
     CloseHandle(turns);
 }
+
+}  // namespace
 
 std::string SimServerName(HANDLE handle)
 {
@@ -296,7 +377,7 @@ const SimSession* SimFindSession(DWORD id)
 {
     if (id == 0xFFFFFFFF)
         id = Scenario().currentSession;
-    for (const SimSession& s : Scenario().sessions)
+    for (const SimSession& s : SimSessionsNow())
         if (s.id == id)
             return &s;
     return nullptr;

@@ -31,6 +31,15 @@ struct SimProcess {
     std::string sid;  // "" no SID; "invalid" an invalid one
 };
 
+// One change of the timeline: at `at` milliseconds after the scenario was
+// read, session `session` takes state `state` and user `user` (it appears
+// when it was not there); `gone` takes it away (its user logged off).
+struct SimChange {
+    DWORD at = 0, session = 0, state = 0;
+    std::string user;
+    bool gone = false;
+};
+
 struct SimScenario {
     std::vector<std::string> servers;  // names WTSOpenServerA accepts
     std::string emptyServer;
@@ -43,14 +52,26 @@ struct SimScenario {
     DWORD response = 1;
     DWORD generatedSessions = 0, generatedProcesses = 0, generatedServers = 0;  // [generate]
     DWORD delay = 0;  // milliseconds every call takes, standing for the network
+    std::vector<SimChange> timeline;                // [timeline] TIME=SESSION STATE USER|-
+    std::vector<std::vector<SimSession>> steps;     // the sessions after each change of the timeline
+    std::vector<std::string> silent;                // servers whose waits end only when flushed
+    DWORD start = 0;                                // the tick count when the scenario was read
 };
+
+// The sessions as the timeline has made them by now.
+const std::vector<SimSession>& SimSessionsNow();
+
+// How many changes of the timeline have happened by now.
+size_t SimChangesNow();
 
 // The scenario of this process, read on first use.
 const SimScenario& Scenario();
 
 // One line of the call log, printf-style; every entry point calls it first,
-// and it waits the scenario's delay.
+// and it waits the scenario's delay, but for the operations that stay in
+// the caller's process (`local`).
 void SimLog(const char* format, ...);
+void SimLogLocal(const char* format, ...);
 
 // Whether `entry` (with `detail`, such as ".5" for an information class)
 // is told to fail, for every server ("Entry") or for the server of `handle`

@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -131,12 +132,14 @@ BOOL EnumerateProcesses(HANDLE server, DWORD filter, Record** out, DWORD* count)
     return TRUE;
 }
 
-// Basic or level-1 session records; `nameAt` is where a record keeps its name.
+// Basic or level-1 session records; `nameAt` is where a record keeps its
+// name, `userAt` and `domainAt` (level-1 only, else 0) its user's.
 template <class Char, class Record>
-BOOL EnumerateSessions(HANDLE server, Record** out, DWORD* count, size_t nameAt)
+BOOL EnumerateSessions(HANDLE server, Record** out, DWORD* count, size_t nameAt, size_t userAt = 0,
+                       size_t domainAt = 0)
 {
     static const std::vector<SimSession> kNone;  // both sides lvalues: the scenario's list is not copied
-    const std::vector<SimSession>& sessions = SimEmptyServer(server) ? kNone : Scenario().sessions;
+    const std::vector<SimSession>& sessions = SimEmptyServer(server) ? kNone : SimSessionsNow();
     BlockBuilder block(sizeof(Record) * sessions.size());
     std::vector<std::pair<size_t, size_t>> fixups;
     for (size_t i = 0; i < sessions.size(); ++i) {
@@ -145,6 +148,11 @@ BOOL EnumerateSessions(HANDLE server, Record** out, DWORD* count, size_t nameAt)
         r->State = sessions[i].state;
         if (sessions[i].hasName)
             fixups.push_back({i * sizeof *r + nameAt, block.AddText<Char>(sessions[i].name)});
+        for (const auto& [at, infoClass] : {std::make_pair(userAt, 5), std::make_pair(domainAt, 7)}) {
+            const auto text = sessions[i].texts.find(infoClass);
+            if (at && text != sessions[i].texts.end())
+                fixups.push_back({i * sizeof *r + at, block.AddText<Char>(text->second)});
+        }
     }
     *out = reinterpret_cast<Record*>(block.Finish(fixups));
     *count = DWORD(sessions.size());
@@ -202,7 +210,9 @@ BOOL SessionsLevel1(const char* entry, HANDLE h, DWORD* level, DWORD filter, TsS
     SimLog("%s handle=%p level=%lu filter=%lu", entry, h, level ? *level : 0, filter);
     if (SimFails(entry, h))
         return FALSE;
-    return EnumerateSessions<Char>(h, out, count, offsetof(TsSessionInfo1Of<Char>, pSessionName));
+    return EnumerateSessions<Char>(h, out, count, offsetof(TsSessionInfo1Of<Char>, pSessionName),
+                                   offsetof(TsSessionInfo1Of<Char>, pUserName),
+                                   offsetof(TsSessionInfo1Of<Char>, pDomainName));
 }
 
 template <class Char>
@@ -226,7 +236,7 @@ BOOL ProcessesLevel1(const char* entry, HANDLE h, DWORD* level, DWORD session, C
 
 BOOL FreeEx(const char* entry, int type, PVOID p, ULONG count)
 {
-    SimLog("%s type=%d %p count=%lu", entry, type, p, count);
+    SimLogLocal("%s type=%d %p count=%lu", entry, type, p, count);
     Release(p);
     return TRUE;
 }
@@ -243,6 +253,78 @@ BOOL Send(const char* entry, HANDLE h, DWORD session, Char* title, DWORD titleLe
         return FALSE;
     *response = Scenario().response;
     return TRUE;
+}
+
+// Waits: a wait on a server with a timeline ends when a change it has not
+// reported yet has happened; one on a silent server, or past the last
+// change, only when the handle is flushed. Flushes are counted per handle.
+const DWORD kEventFlush = 0x01000000;
+const DWORD kEventStateChange = 0x80, kEventLogon = 0x20, kEventLogoff = 0x40;
+
+CRITICAL_SECTION* WaitLock()
+{
+    static CRITICAL_SECTION lock;
+    static const bool made = (InitializeCriticalSection(&lock), true);
+    (void)made;
+    return &lock;
+}
+
+std::map<HANDLE, DWORD>& Flushes()
+{
+    static std::map<HANDLE, DWORD> flushes;
+    return flushes;
+}
+
+std::map<HANDLE, size_t>& Reported()
+{
+    static std::map<HANDLE, size_t> reported;
+    return reported;
+}
+
+bool Silent(HANDLE h)
+{
+    for (const std::string& name : Scenario().silent)
+        if (SimServerName(h) == name)
+            return true;
+    return false;
+}
+
+void Flush(HANDLE h)
+{
+    EnterCriticalSection(WaitLock());
+    ++Flushes()[h];
+    LeaveCriticalSection(WaitLock());
+}
+
+// The events of the changes from `from` up to `to`.
+DWORD EventsOf(size_t from, size_t to)
+{
+    DWORD events = 0;
+    for (size_t i = from; i < to; ++i) {
+        const SimChange& c = Scenario().timeline[i];
+        events |= kEventStateChange | (c.gone ? kEventLogoff : c.user.empty() ? 0 : kEventLogon);
+    }
+    return events;
+}
+
+DWORD WaitForChange(HANDLE h)
+{
+    EnterCriticalSection(WaitLock());
+    const DWORD flushes = Flushes()[h];
+    LeaveCriticalSection(WaitLock());
+    for (;;) {
+        EnterCriticalSection(WaitLock());
+        const size_t now = SimChangesNow(), seen = Reported()[h];
+        const bool flushed = Flushes()[h] != flushes, changed = !Silent(h) && now > seen;
+        if (changed)
+            Reported()[h] = now;
+        LeaveCriticalSection(WaitLock());
+        if (flushed)
+            return 0;
+        if (changed)
+            return EventsOf(seen, now);
+        Sleep(10);
+    }
 }
 
 template <class Char>
@@ -278,7 +360,7 @@ void WINAPI WTSCloseServer(HANDLE h)
 
 void WINAPI WTSFreeMemory(PVOID p)
 {
-    SimLog("WTSFreeMemory %p", p);
+    SimLogLocal("WTSFreeMemory %p", p);
     Release(p);
 }
 
@@ -373,9 +455,19 @@ BOOL WINAPI WTSQuerySessionInformationW(HANDLE h, DWORD session, int infoClass, 
 BOOL WINAPI WTSWaitSystemEvent(HANDLE h, DWORD mask, DWORD* flags)
 {
     SimLog("WTSWaitSystemEvent handle=%p mask=%lu", h, mask);
-    if (SimFails("WTSWaitSystemEvent"))
+    if (SimFails("WTSWaitSystemEvent", h))
         return FALSE;
-    *flags = Scenario().eventFlags;
+    if (mask & kEventFlush) {
+        Flush(h);
+        *flags = 0;
+        return TRUE;
+    }
+    if (Scenario().timeline.empty() && !Silent(h)) {
+        *flags = Scenario().eventFlags;
+        return TRUE;
+    }
+    *flags = WaitForChange(h);
+    SimLog("WTSWaitSystemEvent handle=%p -> %lu", h, *flags);
     return TRUE;
 }
 

@@ -1,0 +1,124 @@
+/* velquor.exe: what its parts share. Every text is UTF-8. */
+#ifndef VELQUOR_CLI_H
+#define VELQUOR_CLI_H
+
+#include <stdio.h>
+#include <windows.h>
+
+#include "velquor.h"
+
+#define EXIT_ANSWERED 0
+#define EXIT_ALL_FAILED 1
+#define EXIT_USAGE 2
+#define EXIT_SOME_FAILED 3
+#define MAX_FIELDS 32
+#define OWN_SESSION 0xFFFFFFFFul
+#define EVENT_FLUSH 0x01000000ul
+#define EVENT_ALL 0x7FFFFFFFul
+#define WINDOWS_TIMEOUT 1460ul /* ERROR_TIMEOUT */
+
+/* ---- Output records: a row is the values of the command's columns. ---- */
+
+typedef struct Column {
+    const char* name;
+    int numeric; /* a number in JSON */
+} Column;
+
+/* A row, and the failure of the action it reports (error 0: none). */
+typedef struct Row {
+    char* values[MAX_FIELDS];
+    LONG error;
+    DWORD code;
+} Row;
+
+/* What one server answered: rows, or an error. */
+typedef struct Answer {
+    const char* server;
+    LONG error;
+    DWORD code;
+    Row* rows;
+    int count, capacity;
+} Answer;
+
+/* ---- What was asked ---- */
+
+/* Which user sessions an action takes instead of one id (all given
+ * conditions hold; `given` when there is any). */
+typedef struct Selection {
+    const char* user;
+    const char* domain; /* null: any */
+    const char* state;
+    const char* sessionName;
+    DWORD idleOver;
+    int idleGiven, all, given;
+} Selection;
+
+typedef struct Options {
+    const char** servers;
+    int serverCount, serverCapacity, serverGiven;
+    const char* format;
+    int extended, wait, parallel, dryRun;
+    DWORD session, exitCode, style, timeout, count;
+    int sessionGiven, timeoutGiven, countGiven;
+    const char* args[3];
+    int argCount;
+    DWORD target; /* the first argument, parsed */
+    int targetCurrent;
+    Selection select;
+} Options;
+
+typedef struct Command Command;
+typedef LONG (*RunFn)(const Command* c, const Options* o, const char* server, Answer* a);
+struct Command {
+    const char* name;
+    const char* usage;
+    const char* summary;
+    int args, maxArgs;   /* arguments without a selection */
+    int kind;            /* KIND_... */
+    int target;          /* TARGET_...: what the first argument is */
+    const Column* columns;
+    RunFn run;
+    /* An action on one session or process, for a selection. */
+    LONG (*act)(const Options* o, const char* server, DWORD id, DWORD* result);
+};
+
+enum { KIND_LOCAL, KIND_SERVER, KIND_ACTION, KIND_WAIT, KIND_WATCH };
+enum { TARGET_NONE, TARGET_SESSION, TARGET_PROCESS, TARGET_MASK };
+
+/* ---- Shared helpers (velquor.c) ---- */
+void* Allocate(size_t bytes);
+char* Copy(const char* text);
+char* Number(unsigned long value);
+Row* AddRow(Answer* a);
+char* NextItem(const char** list);
+char* IsoTime(const char* text);
+char* IdleSeconds(const char* current, const char* lastInput);
+char* NowIso(void);
+
+/* ---- Writers (output.c) ---- */
+void ErrorText(LONG error, char* text, DWORD size);
+const Column* ColumnsOf(const Command* c, const Options* o);
+void WriteAnswers(const Command* c, const Options* o, const Answer* answers, int count);
+void LookUpKernel(const char* name, void* entry);
+
+/* Rows written as they come, from several threads: a table with columns of
+ * fixed width, CSV, JSON (an array, or one object a line). */
+typedef struct Stream {
+    const Column* columns;
+    const char* format;
+    int jsonLines, written;
+    size_t width[MAX_FIELDS];
+    CRITICAL_SECTION lock;
+} Stream;
+void StreamStart(Stream* s, const Column* columns, const char* format, int jsonLines, const Options* o);
+/* Writes the row unless `limit` rows were written (0: no limit); returns
+ * the number written so far, this one included, or 0 when refused. */
+int StreamRow(Stream* s, const char* server, const Row* row, DWORD limit);
+void StreamEnd(Stream* s);
+
+/* ---- Many servers at once (farm.c) ---- */
+void AskFarm(const Command* c, const Options* o, Answer* answers, int threads);
+int WaitFarm(const Options* o);
+int WatchFarm(const Options* o);
+
+#endif

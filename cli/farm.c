@@ -1,0 +1,362 @@
+/* velquor.exe: many servers at once. A bounded number of threads asks the
+ * servers of a farm; `wait` and `watch` give every server a thread of its
+ * own, as their calls block until the server has something to tell. */
+#include <stdlib.h>
+#include <string.h>
+
+#include "cli.h"
+
+/* A thread for each server needs little stack: its calls only ask. */
+#define SMALL_STACK (64 * 1024)
+#define STACK_IS_RESERVATION 0x00010000 /* STACK_SIZE_PARAM_IS_A_RESERVATION */
+
+/* Starts `threads` threads running `work` on `context`, the calling thread
+ * being one of them, and waits for them all. A thread that cannot start
+ * leaves its share to the others, the calling thread among them: no work
+ * is lost. Returns 0 when a wait failed. */
+static int RunThreads(LPTHREAD_START_ROUTINE work, void* context, int threads)
+{
+    HANDLE* handles = (HANDLE*)Allocate(sizeof(HANDLE) * (size_t)(threads > 1 ? threads : 1));
+    int t, started = 0, ok = 1;
+    for (t = 1; t < threads; ++t) {
+        HANDLE h = CreateThread(NULL, SMALL_STACK, work, context, STACK_IS_RESERVATION, NULL);
+        if (h)
+            handles[started++] = h;
+    }
+    work(context);
+    for (t = 0; t < started; ++t) {
+        ok &= WaitForSingleObject(handles[t], INFINITE) != WAIT_FAILED;
+        CloseHandle(handles[t]);
+    }
+    free(handles);
+    return ok;
+}
+
+/* ---- Every command that answers once per server ---- */
+
+typedef struct Farm {
+    const Command* command;
+    const Options* options;
+    Answer* answers;
+    int count;
+    volatile LONG next;
+} Farm;
+
+static DWORD WINAPI AskWorker(void* context)
+{
+    Farm* farm = (Farm*)context;
+    for (;;) {
+        LONG i = InterlockedIncrement(&farm->next) - 1;
+        Answer* a;
+        if (i >= farm->count)
+            return 0;
+        a = &farm->answers[i];
+        a->error = farm->command->run(farm->command, farm->options, a->server, a);
+        a->code = a->error ? QRVTS_GetLastErrorCode() : 0;
+    }
+}
+
+void AskFarm(const Command* c, const Options* o, Answer* answers, int threads)
+{
+    Farm farm;
+    farm.command = c, farm.options = o, farm.answers = answers, farm.count = o->serverCount, farm.next = 0;
+    if (!RunThreads(AskWorker, &farm, threads < o->serverCount ? threads : o->serverCount)) {
+        fputs("velquor: could not wait for the threads asking the servers\n", stderr);
+        ExitProcess(EXIT_ALL_FAILED);
+    }
+}
+
+/* ---- Streams: every server at once, until each is done or the time is up ---- */
+
+/* A thread a server, and the end: every server done, or `stop` set (by
+ * --timeout, --count or an interruption). */
+typedef struct Streaming {
+    const Options* options;
+    Stream out;
+    volatile LONG next, done, stopping, failed;
+    HANDLE stop;
+} Streaming;
+
+static Streaming* Interrupted = NULL;
+
+static BOOL WINAPI OnInterrupt(DWORD event)
+{
+    (void)event;
+    if (Interrupted)
+        SetEvent(Interrupted->stop);
+    return TRUE;
+}
+
+/* The next server for a thread; NULL when every server has its thread. */
+static const char* NextServer(Streaming* s)
+{
+    LONG i = InterlockedIncrement(&s->next) - 1;
+    return i < s->options->serverCount ? s->options->servers[i] : NULL;
+}
+
+/* Runs `work` a thread a server until every server is done or the stop
+ * comes; then the platform's flush ends the waits still blocked. */
+static void RunStream(Streaming* s, LPTHREAD_START_ROUTINE work)
+{
+    typedef BOOL(WINAPI * SetHandlerFn)(PHANDLER_ROUTINE, BOOL);
+    SetHandlerFn setHandler;
+    DWORD deadline = s->options->timeoutGiven ? s->options->timeout * 1000 : INFINITE;
+    HANDLE* threads = (HANDLE*)Allocate(sizeof(HANDLE) * (size_t)s->options->serverCount);
+    int t, started = 0;
+    s->stop = CreateEventA(NULL, TRUE, FALSE, NULL);
+    Interrupted = s;
+    LookUpKernel("SetConsoleCtrlHandler", &setHandler);
+    if (setHandler)
+        setHandler(OnInterrupt, TRUE);
+    for (t = 0; t < s->options->serverCount; ++t) {
+        HANDLE h = CreateThread(NULL, SMALL_STACK, work, s, STACK_IS_RESERVATION, NULL);
+        if (h)
+            threads[started++] = h;
+        else
+            work(s); /* a server without a thread of its own is asked here, before the rest wait */
+    }
+    if (s->stop && s->done < s->options->serverCount)
+        WaitForSingleObject(s->stop, deadline);
+    InterlockedExchange(&s->stopping, 1);
+    for (t = 0; t < s->options->serverCount; ++t) {
+        DWORD ignored;
+        QRVTS_WaitSystemEventUtf8(s->options->servers[t], EVENT_FLUSH, &ignored);
+    }
+    for (t = 0; t < started; ++t) {
+        WaitForSingleObject(threads[t], 10000);
+        CloseHandle(threads[t]);
+    }
+    free(threads);
+}
+
+/* One server is done; the last one ends the stream. */
+static void ServerDone(Streaming* s)
+{
+    if (InterlockedIncrement(&s->done) >= s->options->serverCount)
+        SetEvent(s->stop);
+}
+
+/* ---- wait: every server's events as they come ---- */
+
+static const Column kWaitColumns[] = {{"server", 0}, {"target", 1}, {"result", 1}, {NULL, 0}};
+
+static DWORD WINAPI WaitWorker(void* context)
+{
+    Streaming* s = (Streaming*)context;
+    const char* server = NextServer(s);
+    DWORD events = 0;
+    Row row;
+    LONG error;
+    if (!server)
+        return 0;
+    error = QRVTS_WaitSystemEventUtf8(server, s->options->target, &events);
+    memset(&row, 0, sizeof row);
+    row.code = error ? QRVTS_GetLastErrorCode() : 0;
+    if (!error && s->stopping && events == 0)
+        error = QRVTS_WAIT_FAILED, row.code = WINDOWS_TIMEOUT; /* released by the flush: no answer in time */
+    row.error = error;
+    row.values[0] = Copy(server);
+    row.values[1] = Number(s->options->target);
+    row.values[2] = error ? Copy("") : Number(events);
+    if (error)
+        InterlockedIncrement(&s->failed);
+    StreamRow(&s->out, server, &row, 0);
+    ServerDone(s);
+    return 0;
+}
+
+/* The exit status of a stream: as for a farm's answers. */
+static int StreamStatus(const Streaming* s)
+{
+    return s->failed == 0 ? EXIT_ANSWERED : s->failed >= s->options->serverCount ? EXIT_ALL_FAILED : EXIT_SOME_FAILED;
+}
+
+int WaitFarm(const Options* o)
+{
+    static Streaming s;
+    s.options = o;
+    StreamStart(&s.out, kWaitColumns, o->format, 0, o);
+    RunStream(&s, WaitWorker);
+    /* A server whose wait has not come back by now gave no answer in time. */
+    InterlockedExchange(&s.failed, s.failed + (o->serverCount - s.done));
+    StreamEnd(&s.out);
+    return StreamStatus(&s);
+}
+
+/* ---- watch: the differences of the user sessions after each event ---- */
+
+static const Column kWatchColumns[] = {{"time", 0}, {"server", 0}, {"event", 0}, {"session", 1},
+                                       {"state", 0}, {"user", 0}, {NULL, 0}};
+
+/* The user sessions as last read: "id TAB state TAB user" a line. */
+typedef struct Known {
+    char* lines;
+} Known;
+
+static char* ReadUsers(const char* server, LONG* error)
+{
+    UserListRecord* r = NULL;
+    char* lines = NULL;
+    *error = QRVTS_EnumerateUsersUtf8(server, &r);
+    if (*error == QRVTS_OK) {
+        const char *ids = r->SessionIds, *states = r->SessionStates, *users = r->UserNames;
+        size_t size = strlen(ids) + strlen(states) + strlen(users) + 3 * (size_t)r->Count + 1, at = 0;
+        DWORD i;
+        lines = (char*)Allocate(size);
+        for (i = 0; i < r->Count; ++i) {
+            char *id = NextItem(&ids), *state = NextItem(&states), *user = NextItem(&users);
+            at += (size_t)sprintf(lines + at, "%s\t%s\t%s\n", id, state, user);
+            free(id), free(state), free(user);
+        }
+    }
+    QRVTS_FreeBuffer(r);
+    return lines;
+}
+
+/* The line of session `id` in `lines`, copied into `line`; 0 when none. */
+static int FindSession(const char* lines, const char* id, char* line, size_t size)
+{
+    size_t n = strlen(id);
+    const char* p = lines;
+    while (p && *p) {
+        const char* end = strchr(p, '\n');
+        if (strncmp(p, id, n) == 0 && p[n] == '\t') {
+            size_t length = (size_t)(end - p) < size - 1 ? (size_t)(end - p) : size - 1;
+            memcpy(line, p, length);
+            line[length] = '\0';
+            return 1;
+        }
+        p = end ? end + 1 : NULL;
+    }
+    return 0;
+}
+
+static void Event(Streaming* s, const char* server, const char* event, const char* id, const char* state,
+                  const char* user)
+{
+    Row row;
+    int k;
+    const char* values[6] = {NULL, server, event, id, state, user};
+    memset(&row, 0, sizeof row);
+    for (k = 0; k < 6; ++k)
+        row.values[k] = k ? Copy(values[k]) : NowIso();
+    if (!StreamRow(&s->out, server, &row, s->options->countGiven ? s->options->count : 0) ||
+        (s->options->countGiven && (DWORD)s->out.written >= s->options->count))
+        SetEvent(s->stop);
+    for (k = 0; k < 6; ++k)
+        free(row.values[k]);
+}
+
+/* The event of a change of state. */
+static const char* StateEvent(const char* before, const char* after)
+{
+    if (strcmp(after, "DISCONNECTED") == 0)
+        return "disconnect";
+    if (strcmp(before, "DISCONNECTED") == 0 || strcmp(before, "CONNECTQUERY") == 0)
+        return "connect";
+    return "state";
+}
+
+/* Splits a line "id TAB state TAB user" in place. */
+static void Fields(char* line, char** id, char** state, char** user)
+{
+    *id = line;
+    *state = strchr(line, '\t');
+    *(*state)++ = '\0';
+    *user = strchr(*state, '\t');
+    *(*user)++ = '\0';
+}
+
+/* Every difference between two readings, as events. */
+static void Differences(Streaming* s, const char* server, const char* before, const char* after)
+{
+    const char* p;
+    char line[1024], old[1024];
+    for (p = after; *p; p = strchr(p, '\n') + 1) {
+        char *id, *state, *user, *oldId, *oldState, *oldUser;
+        size_t n = (size_t)(strchr(p, '\n') - p);
+        memcpy(line, p, n < sizeof line ? n : sizeof line - 1);
+        line[n < sizeof line ? n : sizeof line - 1] = '\0';
+        Fields(line, &id, &state, &user);
+        if (!FindSession(before, id, old, sizeof old)) {
+            Event(s, server, "logon", id, state, user);
+            continue;
+        }
+        Fields(old, &oldId, &oldState, &oldUser);
+        if (strcmp(oldUser, user) != 0) {
+            Event(s, server, "logoff", id, oldState, oldUser);
+            Event(s, server, "logon", id, state, user);
+        } else if (strcmp(oldState, state) != 0) {
+            Event(s, server, StateEvent(oldState, state), id, state, user);
+        }
+    }
+    for (p = before; *p; p = strchr(p, '\n') + 1) {
+        char *id, *state, *user;
+        size_t n = (size_t)(strchr(p, '\n') - p);
+        memcpy(line, p, n < sizeof line ? n : sizeof line - 1);
+        line[n < sizeof line ? n : sizeof line - 1] = '\0';
+        Fields(line, &id, &state, &user);
+        if (!FindSession(after, id, old, sizeof old))
+            Event(s, server, "logoff", id, state, user);
+    }
+}
+
+/* A failure of the server, as an event; then a wait that grows from one
+ * second to a minute before the next try, cut short by the stop. */
+static void Failed(Streaming* s, const char* server, LONG error, DWORD* backOff)
+{
+    Row row;
+    int k;
+    memset(&row, 0, sizeof row);
+    row.error = error;
+    row.code = QRVTS_GetLastErrorCode();
+    row.values[0] = NowIso();
+    row.values[1] = Copy(server);
+    row.values[2] = Copy("error");
+    for (k = 3; k < 6; ++k)
+        row.values[k] = Copy("");
+    StreamRow(&s->out, server, &row, 0);
+    for (k = 0; k < 6; ++k)
+        free(row.values[k]);
+    WaitForSingleObject(s->stop, *backOff);
+    *backOff = *backOff >= 32000 ? 60000 : *backOff * 2;
+}
+
+static DWORD WINAPI WatchWorker(void* context)
+{
+    Streaming* s = (Streaming*)context;
+    const char* server = NextServer(s);
+    char* known = NULL;
+    DWORD backOff = 1000;
+    LONG error;
+    if (!server)
+        return 0;
+    while (!s->stopping) {
+        char* now = ReadUsers(server, &error);
+        DWORD events = 0;
+        if (!now) {
+            Failed(s, server, error, &backOff);
+            continue;
+        }
+        backOff = 1000;
+        if (known)
+            Differences(s, server, known, now);
+        free(known);
+        known = now;
+        error = QRVTS_WaitSystemEventUtf8(server, EVENT_ALL, &events);
+        if (error && !s->stopping)
+            Failed(s, server, error, &backOff);
+    }
+    free(known);
+    return 0;
+}
+
+int WatchFarm(const Options* o)
+{
+    static Streaming s;
+    s.options = o;
+    StreamStart(&s.out, kWatchColumns, o->format, 1, o);
+    RunStream(&s, WatchWorker);
+    StreamEnd(&s.out);
+    return EXIT_ANSWERED;
+}

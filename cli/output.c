@@ -1,0 +1,400 @@
+/* velquor.exe: the answers written out, as a table, CSV (RFC 4180) or JSON
+ * (RFC 8259); all at the end, or row by row as they come. */
+#include <stdlib.h>
+#include <string.h>
+
+#include "cli.h"
+
+/* ---- Writers ---- */
+
+static int ColumnCount(const Column* c)
+{
+    int n = 0;
+    while (c[n].name)
+        ++n;
+    return n;
+}
+
+static void JsonText(const char* text)
+{
+    const unsigned char* p;
+    putchar('"');
+    for (p = (const unsigned char*)text; *p; ++p) {
+        if (*p == '"' || *p == '\\')
+            printf("\\%c", *p);
+        else if (*p == '\n')
+            fputs("\\n", stdout);
+        else if (*p == '\t')
+            fputs("\\t", stdout);
+        else if (*p == '\r')
+            fputs("\\r", stdout);
+        else if (*p < 0x20)
+            printf("\\u%04x", *p);
+        else
+            putchar(*p);
+    }
+    putchar('"');
+}
+
+static void JsonValue(const char* value, int numeric)
+{
+    if (numeric && *value)
+        fputs(value, stdout);
+    else if (numeric)
+        fputs("null", stdout);
+    else
+        JsonText(value);
+}
+
+void ErrorText(LONG error, char* text, DWORD size)
+{
+    if (QRVTS_GetErrorTextUtf8(error, text, size) == 0)
+        sprintf(text, "error %ld", error);
+}
+
+/* The error, its text and the Windows code, as the last members of an object. */
+static void JsonError(LONG error, DWORD code)
+{
+    char text[600];
+    ErrorText(error, text, sizeof text);
+    printf("\"error\": %ld, \"message\": ", error);
+    JsonText(text);
+    printf(", \"code\": %lu", code);
+}
+
+static void JsonRow(const Column* columns, int n, const char* const* values, LONG error, DWORD code)
+{
+    int k;
+    putchar('{');
+    for (k = 0; k < n; ++k) {
+        printf("%s\"%s\": ", k ? ", " : "", columns[k].name);
+        JsonValue(values[k], columns[k].numeric);
+    }
+    if (error) {
+        fputs(", ", stdout);
+        JsonError(error, code);
+    }
+    putchar('}');
+}
+
+static void WriteJson(const Column* columns, const Answer* answers, int count)
+{
+    int s, r, n = ColumnCount(columns), first = 1;
+    printf("[");
+    for (s = 0; s < count; ++s) {
+        const Answer* a = &answers[s];
+        if (a->error) {
+            printf("%s\n  {\"server\": ", first ? "" : ",");
+            JsonText(a->server);
+            fputs(", ", stdout);
+            JsonError(a->error, a->code);
+            putchar('}');
+            first = 0;
+            continue;
+        }
+        for (r = 0; r < a->count; ++r, first = 0) {
+            printf("%s\n  ", first ? "" : ",");
+            JsonRow(columns, n, (const char* const*)a->rows[r].values, a->rows[r].error, a->rows[r].code);
+        }
+    }
+    printf("%s]\n", first ? "" : "\n");
+}
+
+static void CsvField(const char* text)
+{
+    const char* p;
+    if (!strpbrk(text, ",\"\r\n")) {
+        fputs(text, stdout);
+    } else {
+        putchar('"');
+        for (p = text; *p; ++p) {
+            if (*p == '"')
+                putchar('"');
+            putchar(*p);
+        }
+        putchar('"');
+    }
+}
+
+/* The error columns: empty, or the error, its text and the Windows code. */
+static void CsvError(LONG error, DWORD code)
+{
+    char text[600];
+    if (!error) {
+        printf(",,\r\n");
+        return;
+    }
+    ErrorText(error, text, sizeof text);
+    printf("%ld,", error);
+    CsvField(text);
+    printf(",%lu\r\n", code);
+}
+
+static void CsvRow(int n, const char* const* values, LONG error, DWORD code)
+{
+    int k;
+    for (k = 0; k < n; ++k) {
+        CsvField(values[k]);
+        putchar(',');
+    }
+    CsvError(error, code);
+}
+
+static void CsvHeader(const Column* columns)
+{
+    int k;
+    for (k = 0; columns[k].name; ++k)
+        printf("%s,", columns[k].name);
+    printf("error,message,code\r\n");
+}
+
+/* Every row carries the command's columns and the error columns, which are
+ * empty but for a failure: a server's error entry, or an action's. */
+static void WriteCsv(const Column* columns, const Answer* answers, int count)
+{
+    int s, r, k, n = ColumnCount(columns);
+    CsvHeader(columns);
+    for (s = 0; s < count; ++s) {
+        const Answer* a = &answers[s];
+        if (a->error) {
+            CsvField(a->server);
+            for (k = 0; k < n; ++k)
+                putchar(',');
+            CsvError(a->error, a->code);
+            continue;
+        }
+        for (r = 0; r < a->count; ++r)
+            CsvRow(n, (const char* const*)a->rows[r].values, a->rows[r].error, a->rows[r].code);
+    }
+}
+
+/* ---- The table: columns as wide as their widest text on the screen ---- */
+
+/* Text that grows as it is written. */
+typedef struct Output {
+    char* text;
+    size_t length, capacity;
+} Output;
+
+static void Put(Output* out, const char* text, size_t n)
+{
+    if (out->length + n + 1 > out->capacity) {
+        size_t capacity = (out->capacity ? out->capacity * 2 : 4096) + n;
+        char* grown = (char*)Allocate(capacity);
+        if (out->text)
+            memcpy(grown, out->text, out->length);
+        free(out->text);
+        out->text = grown;
+        out->capacity = capacity;
+    }
+    memcpy(out->text + out->length, text, n);
+    out->length += n;
+    out->text[out->length] = '\0';
+}
+
+static void PutText(Output* out, const char* text) { Put(out, text, strlen(text)); }
+
+/* Whether a character takes two columns on the screen: the wide and
+ * full-width blocks of East Asian scripts. */
+static int IsWide(unsigned long c)
+{
+    return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF && c != 0x303F) ||
+           (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFE30 && c <= 0xFE4F) ||
+           (c >= 0xFF00 && c <= 0xFF60) || (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x1F300 && c <= 0x1F64F) ||
+           (c >= 0x20000 && c <= 0x3FFFD);
+}
+
+/* Columns a UTF-8 text takes on the screen. */
+static size_t ScreenWidth(const char* text)
+{
+    const unsigned char* p = (const unsigned char*)text;
+    size_t width = 0;
+    while (*p) {
+        unsigned long c = *p;
+        int more = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+        if (more)
+            c &= 0x3F >> more;
+        for (++p; more > 0 && (*p & 0xC0) == 0x80; --more, ++p)
+            c = (c << 6) | (*p & 0x3F);
+        width += IsWide(c) ? 2 : 1;
+    }
+    return width;
+}
+
+/* One cell: padded to its column's width, or ending the line. */
+static void Cell(Output* out, const char* text, size_t width, int last)
+{
+    size_t used = ScreenWidth(text);
+    PutText(out, text);
+    if (last) {
+        PutText(out, "\r\n");
+        return;
+    }
+    for (; used < width + 2; ++used)
+        PutText(out, " ");
+}
+
+/* An entry point of the kernel looked up by name into `*entry` (null where
+ * the system lacks it). */
+void LookUpKernel(const char* name, void* entry)
+{
+    HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
+    FARPROC found = kernel ? GetProcAddress(kernel, name) : NULL;
+    memcpy(entry, &found, sizeof found);
+}
+
+/* The table to standard output: to a console as wide text, which shows
+ * every script its fonts have; anywhere else as UTF-8. The wide console
+ * output is looked up by name: the oldest systems lack it, and then the
+ * bytes go out as they are. */
+static void Emit(const Output* out)
+{
+    typedef BOOL(WINAPI * GetConsoleModeFn)(HANDLE, DWORD*);
+    typedef BOOL(WINAPI * WriteConsoleWFn)(HANDLE, const void*, DWORD, DWORD*, void*);
+    HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
+    GetConsoleModeFn getMode;
+    WriteConsoleWFn write;
+    DWORD mode, written;
+    int units = out->length ? MultiByteToWideChar(CP_UTF8, 0, out->text, (int)out->length, NULL, 0) : 0;
+    LookUpKernel("GetConsoleMode", &getMode);
+    LookUpKernel("WriteConsoleW", &write);
+    if (units > 0 && getMode && write && getMode(console, &mode)) {
+        WCHAR* wide = (WCHAR*)Allocate(sizeof(WCHAR) * (size_t)units);
+        int ok;
+        MultiByteToWideChar(CP_UTF8, 0, out->text, (int)out->length, wide, units);
+        fflush(stdout);
+        ok = write(console, wide, (DWORD)units, &written, NULL);
+        free(wide);
+        if (ok)
+            return;
+    }
+    if (out->length)
+        fwrite(out->text, 1, out->length, stdout);
+}
+
+/* A failure, after the table, on standard error. */
+static void TableError(const char* server, const char* what, LONG error, DWORD code)
+{
+    char text[600];
+    ErrorText(error, text, sizeof text);
+    fprintf(stderr, "%s%s: %s (Windows error %lu, 0x%lX)\n", *server ? server : "(local)", what, text, code, code);
+}
+
+static void WriteTable(const Column* columns, const Answer* answers, int count)
+{
+    int s, r, k, n = ColumnCount(columns);
+    size_t width[MAX_FIELDS];
+    Output out = {NULL, 0, 0};
+    for (k = 0; k < n; ++k)
+        width[k] = strlen(columns[k].name);
+    for (s = 0; s < count; ++s)
+        for (r = 0; r < answers[s].count; ++r)
+            for (k = 0; k < n; ++k)
+                if (ScreenWidth(answers[s].rows[r].values[k]) > width[k])
+                    width[k] = ScreenWidth(answers[s].rows[r].values[k]);
+    for (k = 0; k < n; ++k)
+        Cell(&out, columns[k].name, width[k], k + 1 == n);
+    for (s = 0; s < count; ++s)
+        for (r = 0; r < answers[s].count; ++r)
+            for (k = 0; k < n; ++k)
+                Cell(&out, answers[s].rows[r].values[k], width[k], k + 1 == n);
+    Emit(&out);
+    free(out.text);
+    fflush(stdout);
+    for (s = 0; s < count; ++s) {
+        if (answers[s].error)
+            TableError(answers[s].server, "", answers[s].error, answers[s].code);
+        for (r = 0; r < answers[s].count; ++r)
+            if (answers[s].rows[r].error) {
+                char what[48];
+                sprintf(what, " (row %d)", r + 1);
+                TableError(answers[s].server, what, answers[s].rows[r].error, answers[s].rows[r].code);
+            }
+    }
+}
+
+void WriteAnswers(const Command* c, const Options* o, const Answer* answers, int count)
+{
+    const Column* columns = ColumnsOf(c, o);
+    if (strcmp(o->format, "json") == 0)
+        WriteJson(columns, answers, count);
+    else if (strcmp(o->format, "csv") == 0)
+        WriteCsv(columns, answers, count);
+    else
+        WriteTable(columns, answers, count);
+}
+
+/* ---- Rows as they come ---- */
+
+void StreamStart(Stream* s, const Column* columns, const char* format, int jsonLines, const Options* o)
+{
+    int k, i;
+    s->columns = columns, s->format = format, s->jsonLines = jsonLines, s->written = 0;
+    InitializeCriticalSection(&s->lock);
+    for (k = 0; columns[k].name; ++k)
+        s->width[k] = strlen(columns[k].name) < 10 ? 10 : strlen(columns[k].name);
+    for (k = 0; columns[k].name; ++k)
+        if (strcmp(columns[k].name, "time") == 0)
+            s->width[k] = 20;
+        else if (strcmp(columns[k].name, "server") == 0)
+            for (i = 0; i < o->serverCount; ++i)
+                if (ScreenWidth(o->servers[i]) > s->width[k])
+                    s->width[k] = ScreenWidth(o->servers[i]);
+    if (strcmp(format, "csv") == 0)
+        CsvHeader(columns);
+    else if (strcmp(format, "json") == 0 && !jsonLines)
+        putchar('[');
+    else if (strcmp(format, "table") == 0)
+        StreamRow(s, NULL, NULL, 0);
+    fflush(stdout);
+}
+
+static void StreamTableRow(Stream* s, const char* const* values)
+{
+    Output out = {NULL, 0, 0};
+    int k;
+    for (k = 0; s->columns[k].name; ++k)
+        Cell(&out, values ? values[k] : s->columns[k].name, s->width[k], !s->columns[k + 1].name);
+    Emit(&out);
+    free(out.text);
+}
+
+int StreamRow(Stream* s, const char* server, const Row* row, DWORD limit)
+{
+    int n = ColumnCount(s->columns), written;
+    EnterCriticalSection(&s->lock);
+    if (row && limit && (DWORD)s->written >= limit) {
+        LeaveCriticalSection(&s->lock);
+        return 0;
+    }
+    if (!row)
+        StreamTableRow(s, NULL);
+    else if (strcmp(s->format, "csv") == 0)
+        CsvRow(n, (const char* const*)row->values, row->error, row->code);
+    else if (strcmp(s->format, "json") == 0) {
+        if (!s->jsonLines)
+            printf("%s\n  ", s->written ? "," : "");
+        JsonRow(s->columns, n, (const char* const*)row->values, row->error, row->code);
+        if (s->jsonLines)
+            putchar('\n');
+    } else
+        StreamTableRow(s, (const char* const*)row->values);
+    if (row && row->error && strcmp(s->format, "table") == 0) {
+        fflush(stdout);
+        TableError(server ? server : "", "", row->error, row->code);
+    }
+    written = row ? ++s->written : 0;
+    fflush(stdout);
+    LeaveCriticalSection(&s->lock);
+    return written;
+}
+
+void StreamEnd(Stream* s)
+{
+    EnterCriticalSection(&s->lock);
+    if (strcmp(s->format, "json") == 0 && !s->jsonLines)
+        printf("%s]\n", s->written ? "\n" : "");
+    fflush(stdout);
+    LeaveCriticalSection(&s->lock);
+}
+
