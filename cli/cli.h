@@ -106,13 +106,15 @@ void LookUpKernel(const char* name, void* entry);
 typedef struct Stream {
     const Column* columns;
     const char* format;
-    int jsonLines, written;
+    int jsonLines, written, counted; /* rows written; those of them written under a limit */
     size_t width[MAX_FIELDS];
     CRITICAL_SECTION lock;
 } Stream;
 void StreamStart(Stream* s, const Column* columns, const char* format, int jsonLines, const Options* o);
-/* Writes the row unless `limit` rows were written (0: no limit); returns
- * the number written so far, this one included, or 0 when refused. */
+/* Writes the row unless `limit` rows under a limit were written (0: no
+ * limit, and the row is not counted); returns how many rows under a limit
+ * were written, this one included (1 for an unlimited row), or 0 when the
+ * row was refused. */
 int StreamRow(Stream* s, const char* server, const Row* row, DWORD limit);
 void StreamEnd(Stream* s);
 

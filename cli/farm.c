@@ -234,14 +234,15 @@ static int FindSession(const char* lines, const char* id, char* line, size_t siz
 static void Event(Streaming* s, const char* server, const char* event, const char* id, const char* state,
                   const char* user)
 {
-    Row row;
-    int k;
+    const DWORD limit = s->options->countGiven ? s->options->count : 0;
     const char* values[6] = {NULL, server, event, id, state, user};
+    Row row;
+    int k, counted;
     memset(&row, 0, sizeof row);
     for (k = 0; k < 6; ++k)
         row.values[k] = k ? Copy(values[k]) : NowIso();
-    if (!StreamRow(&s->out, server, &row, s->options->countGiven ? s->options->count : 0) ||
-        (s->options->countGiven && (DWORD)s->out.written >= s->options->count))
+    counted = StreamRow(&s->out, server, &row, limit);
+    if (limit && (counted == 0 || (DWORD)counted >= limit))
         SetEvent(s->stop);
     for (k = 0; k < 6; ++k)
         free(row.values[k]);

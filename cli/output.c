@@ -329,7 +329,7 @@ void WriteAnswers(const Command* c, const Options* o, const Answer* answers, int
 void StreamStart(Stream* s, const Column* columns, const char* format, int jsonLines, const Options* o)
 {
     int k, i;
-    s->columns = columns, s->format = format, s->jsonLines = jsonLines, s->written = 0;
+    s->columns = columns, s->format = format, s->jsonLines = jsonLines, s->written = 0, s->counted = 0;
     InitializeCriticalSection(&s->lock);
     for (k = 0; columns[k].name; ++k)
         s->width[k] = strlen(columns[k].name) < 10 ? 10 : strlen(columns[k].name);
@@ -361,9 +361,9 @@ static void StreamTableRow(Stream* s, const char* const* values)
 
 int StreamRow(Stream* s, const char* server, const Row* row, DWORD limit)
 {
-    int n = ColumnCount(s->columns), written;
+    int n = ColumnCount(s->columns), counted = 1;
     EnterCriticalSection(&s->lock);
-    if (row && limit && (DWORD)s->written >= limit) {
+    if (row && limit && (DWORD)s->counted >= limit) {
         LeaveCriticalSection(&s->lock);
         return 0;
     }
@@ -383,10 +383,13 @@ int StreamRow(Stream* s, const char* server, const Row* row, DWORD limit)
         fflush(stdout);
         TableError(server ? server : "", "", row->error, row->code);
     }
-    written = row ? ++s->written : 0;
+    if (row)
+        ++s->written;
+    if (row && limit)
+        counted = ++s->counted;
     fflush(stdout);
     LeaveCriticalSection(&s->lock);
-    return written;
+    return counted;
 }
 
 void StreamEnd(Stream* s)

@@ -26,19 +26,21 @@ def scenario_path(scenario):
     return scenario if os.path.isabs(scenario) else os.path.join(ROOT, "tests", "scenarios", scenario)
 
 
-def run(program, args, scenario="cli.ini"):
+def run(program, args, scenario="cli.ini", log=None):
     # Wine reads the arguments in the Unix locale's character set: UTF-8.
     env = dict(os.environ, WINEDLLOVERRIDES="wtsapi32,winsta=n", LC_ALL="C.UTF-8",
                VELQUOR_SCENARIO="Z:" + scenario_path(scenario))
     env.pop("VELQUOR_SIM_LOG", None)
+    if log:
+        env["VELQUOR_SIM_LOG"] = log
     done = subprocess.run([os.path.join(ROOT, "cmake", "wine-run.sh"), os.path.join(BUILD, "wineprefix"),
                            os.path.join(BUILD, "test", program)] + args,
                           cwd=os.path.join(BUILD, "test"), env=env, capture_output=True)
     return done.returncode, done.stdout, done.stderr.decode("cp1252", "replace")
 
 
-def velquor(*args, scenario="cli.ini"):
-    return run("velquor.exe", list(args), scenario)
+def velquor(*args, scenario="cli.ini", log=None):
+    return run("velquor.exe", list(args), scenario, log)
 
 
 def velquor_all(argument_lists, scenario="cli.ini"):
@@ -210,9 +212,107 @@ for servers in ("nowhere", "nowhere,broken"):
     status, out, _ = velquor("sessions", "--server", servers, "--format", "json")
     check(status == 1 and json.loads(out)[0]["error"] == 103, "every server failed: status %d" % status)
 
+# Ids: decimal digits only, 0 to 4294967294, "current" for the caller's own
+# session; anything else is a usage error that names the argument. Every
+# echoed value in JSON is the parsed number.
+ids = [(["logoff", "010"], 2), (["logoff", "0x10"], 2), (["logoff", "-1"], 2), (["logoff", "+5"], 2),
+       (["logoff", "4294967295"], 2), (["logoff", "4294967296"], 2), (["logoff", ""], 2), (["logoff", " 5"], 2),
+       (["logoff", "5 "], 2), (["session", "0x1F"], 2), (["kill", "current"], 2), (["kill", "1e3"], 2),
+       (["wait", "0x123456789"], 2), (["msg", "07", "T", "M"], 2), (["logoff", "4294967294"], 0),
+       (["logoff", "0"], 0), (["logoff", "current"], 0), (["kill", "16"], 0), (["wait", "0x20"], 0)]
+results = velquor_all([args + ["--server", "alpha", "--format", "json"] for args, _ in ids])
+for (args, want), (status, out, err) in zip(ids, results):
+    check(status == want, "%s: status %d, not %d" % (args, status, want))
+    if want == 2:
+        check(repr(args[1])[1:-1] in err and "usage:" in err, "%s names the argument: %s" % (args, err))
+    else:
+        target = json.loads(out)[0]["target"]
+        check(target == (None if args[1] == "current" else int(args[1], 0)), "%s echoes %r" % (args, target))
+log = os.path.join(BUILD, "test", "cli_current.simlog")
+velquor("logoff", "current", "--server", "alpha", log=log)
+check("session=4294967295" in open(log, encoding="utf-8").read(), "current is the caller's own session")
+
+# Exit statuses and limits: 2 for --server where only this computer is
+# asked; more than a thousand servers from a file, all answered.
+status, _, err = velquor("console", "--server", "alpha")
+check(status == 2 and "--server" in err, "console --server: %d %s" % (status, err))
+farm_file = os.path.join(BUILD, "test", "cli_farm.txt")
+with open(farm_file, "w", encoding="utf-8") as f:
+    f.write("# a farm of 1,100 names\n\n" + "alpha  # the same server again\n" * 1100)
+status, out, _ = velquor("sessions", "--server", "@Z:" + farm_file, "--parallel", "100", "--format", "csv")
+check(status == 0 and len(list(csv.DictReader(io.StringIO(out.decode("utf-8"), newline="")))) == 3300,
+      "1,100 servers from a file: status %d" % status)
+
+# users: one row per user session, field by field against the script functions.
+status, rows = json_rows("users", "--server", "alpha")
+check(status == 0 and [r["session"] for r in rows] == [2, 3], "users: %s" % rows)
+for r in rows:
+    info = zelhost_array("wtsquerysessioninfo", "alpha", str(r["session"]))
+    for field, element in {"user": "UserName", "domain": "DomainName", "session_name": "WinStationName",
+                           "state": "ConnectState", "client": "ClientName", "address": "ClientAddress"}.items():
+        check(r[field] == info[element].encode("cp1252").decode("cp1252"), "users %s: %r against %r" %
+              (field, r[field], info[element]))
+check([r["idle_seconds"] for r in rows] == [120, 2520] and rows[0]["logon_time"] == "2026-12-07T08:00:00Z",
+      "users idle and logon: %s" % rows)
+
+# Selections: the user sessions every condition holds for.
+selections = [(["--all"], [2, 3]), (["--user", "béatrice"], [2]), (["--user", "CORP\\béatrice"], [2]),
+              (["--user", "OTHER\\béatrice"], []), (["--user", "BOB"], [3]), (["--state", "disconnected"], [3]),
+              (["--state", "ACTIVE"], [2]), (["--idle-over", "30m"], [3]), (["--idle-over", "120"], [3]),
+              (["--idle-over", "1m"], [2, 3]), (["--idle-over", "1h"], []), (["--session-name", 'Say "hi"'], [3]),
+              (["--state", "active", "--idle-over", "1m"], [2])]
+results = velquor_all([["logoff"] + sel + ["--dry-run", "--server", "alpha", "--format", "json"]
+                       for sel, _ in selections])
+for (sel, want), (status, out, err) in zip(selections, results):
+    rows = json.loads(out)
+    check(status == 0 and [r["session"] for r in rows] == want and all(r["result"] is None for r in rows),
+          "selection %s: %s %s" % (sel, out, err))
+status, out, _ = velquor("kill", "--user", "bob", "--dry-run", "--server", "alpha", "--format", "csv")
+check([(r["pid"], r["name"]) for r in csv.DictReader(io.StringIO(out.decode("utf-8"), newline=""))] ==
+      [("1300", "a,b.exe")], "kill's selection: the processes of the sessions: %s" % out)
+
+# A farm of four: the dry run lists exactly the sessions the real run then
+# acts on, and the simulator's call log shows nothing else was touched.
+handles = {"%08x" % (0x5100 + 4 * i): name for i, name in enumerate(["alpha", "beta", "broken", "gamma", "delta"])}
+four = ["logoff", "--state", "disconnected", "--server", "alpha,beta,gamma,delta", "--format", "json"]
+acted = {}
+for dry in (True, False):
+    log = os.path.join(BUILD, "test", "cli_selection_%d.simlog" % dry)
+    if os.path.exists(log):
+        os.remove(log)
+    status, out, _ = velquor(*(four + (["--dry-run"] if dry else [])), log=log)
+    rows = json.loads(out)
+    calls = [line.split() for line in open(log, encoding="utf-8") if line.startswith("WTSLogoffSession ")]
+    acted[dry] = sorted((r["server"], r["session"]) for r in rows)
+    check(status == 0 and len(rows) == 4 and all(r["result"] == (None if dry else 1) for r in rows),
+          "farm selection (dry run %s): %s" % (dry, rows))
+    check(sorted((handles[c[1].split("=")[1].lower()], int(c[2].split("=")[1])) for c in calls) == ([] if dry else acted[dry]),
+          "farm selection touches exactly its rows (dry run %s): %s" % (dry, calls))
+check(acted[True] == acted[False] == [(s, 3) for s in ("alpha", "beta", "delta", "gamma")], "dry run = real run")
+
+# watch: a timeline of changes on two servers and one that cannot be
+# opened (an error event, retried), as JSON lines; wait on a farm, ended
+# by --timeout on the silent server through the platform's flush.
+log = os.path.join(BUILD, "test", "cli_watch.simlog")
+watch, wait = velquor_all([["watch", "--server", "alpha,beta,nowhere", "--count", "10", "--timeout", "120",
+                            "--format", "json"], ["wait", "128", "--server", "alpha,gamma", "--timeout", "8",
+                                                  "--format", "json"]], scenario="watch.ini")
+lines = [json.loads(line) for line in watch[1].decode("utf-8").splitlines()]
+events = sorted((e["server"], e["event"], e["session"], e["user"]) for e in lines if e["event"] != "error")
+want = [("anna", "disconnect", 2), ("dora", "logon", 3), ("anna", "logoff", 2), ("dora", "logoff", 3), ("eve", "logon", 3)]
+check(watch[0] == 0 and events == sorted((s, e, n, u) for s in ("alpha", "beta") for u, e, n in want),
+      "watch events: %s" % lines)
+check(all(e["server"] == "nowhere" and e["error"] == 103 for e in lines if e["event"] == "error") and
+      all(len(e["time"]) == 20 and e["time"].endswith("Z") for e in lines), "watch errors and times: %s" % lines)
+rows = json.loads(wait[1])
+check(wait[0] == 3 and [(r["server"], r["error"] if "error" in r else r["result"]) for r in rows] ==
+      [("alpha", 160), ("gamma", 117)] and rows[1]["code"] == 1460, "wait on a farm: %d %s" % (wait[0], rows))
+
 # Usage errors: a status of their own and a usage line.
 usage = (["frobnicate"], ["sessions", "--format", "xml"], ["kill"], ["kill", "x"], ["msg", "2", "t"],
-         ["sessions", "--parallel", "0"], ["sessions", "--bogus"], ["disconnect", "1", "2"], [])
+         ["sessions", "--parallel", "0"], ["sessions", "--bogus"], ["disconnect", "1", "2"], [],
+         ["logoff", "2", "--all"], ["logoff", "--all", "--user", "bob"], ["sessions", "--all"],
+         ["logoff", "2", "--dry-run"], ["logoff", "--idle-over", "2x"], ["sessions", "--server", "@Z:/nonexistent"])
 for args, (status, out, err) in zip(usage, velquor_all(usage)):
     check(status == 2 and "usage: velquor" in err, "usage error for %s: %d %s" % (args, status, err))
 status, out, _ = velquor("--version")
