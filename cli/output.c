@@ -221,12 +221,15 @@ static size_t ScreenWidth(const char* text)
     return width;
 }
 
-/* One cell: padded to its column's width, or ending the line. */
+/* One cell: padded to its column's width, or ending the line (with no
+ * blanks before its end when the last cells are empty). */
 static void Cell(Output* out, const char* text, size_t width, int last)
 {
     size_t used = ScreenWidth(text);
     PutText(out, text);
     if (last) {
+        while (out->length && out->text[out->length - 1] == ' ')
+            out->text[--out->length] = '\0';
         PutText(out, "\r\n");
         return;
     }
