@@ -94,6 +94,33 @@ static const char* NextServer(Streaming* s)
     return i < s->options->serverCount ? s->options->servers[i] : NULL;
 }
 
+/* One server is done; the last one ends the stream. */
+static void ServerDone(Streaming* s)
+{
+    if (InterlockedIncrement(&s->done) >= s->options->serverCount)
+        SetEvent(s->stop);
+}
+
+/* A server whose thread could not start: an error row, and it is done. */
+static void NoThread(Streaming* s)
+{
+    const char* server = NextServer(s);
+    Row row;
+    int k;
+    if (!server)
+        return;
+    memset(&row, 0, sizeof row);
+    row.error = QRVTS_OUT_OF_MEMORY;
+    row.code = GetLastError();
+    for (k = 0; s->out.columns[k].name; ++k)
+        row.values[k] = Copy(strcmp(s->out.columns[k].name, "server") == 0 ? server : "");
+    StreamRow(&s->out, server, &row, 0);
+    for (k = 0; s->out.columns[k].name; ++k)
+        free(row.values[k]);
+    InterlockedIncrement(&s->failed);
+    ServerDone(s);
+}
+
 /* Runs `work` a thread a server until every server is done or the stop
  * comes; then the platform's flush ends the waits still blocked. */
 static void RunStream(Streaming* s, LPTHREAD_START_ROUTINE work)
@@ -113,7 +140,7 @@ static void RunStream(Streaming* s, LPTHREAD_START_ROUTINE work)
         if (h)
             threads[started++] = h;
         else
-            work(s); /* a server without a thread of its own is asked here, before the rest wait */
+            NoThread(s); /* its calls would block this thread: the server is reported instead */
     }
     if (s->stop && s->done < s->options->serverCount)
         WaitForSingleObject(s->stop, deadline);
@@ -127,13 +154,6 @@ static void RunStream(Streaming* s, LPTHREAD_START_ROUTINE work)
         CloseHandle(threads[t]);
     }
     free(threads);
-}
-
-/* One server is done; the last one ends the stream. */
-static void ServerDone(Streaming* s)
-{
-    if (InterlockedIncrement(&s->done) >= s->options->serverCount)
-        SetEvent(s->stop);
 }
 
 /* ---- wait: every server's events as they come ---- */

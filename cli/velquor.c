@@ -737,6 +737,23 @@ static int NumberOption(Options* o, const char* option, const char* value)
     return 0;
 }
 
+/* What a number option takes, for the usage error that refuses a value. */
+static const char* NumberRange(const char* option)
+{
+    static const char* const kRanges[][2] = {
+        {"--session", "--session takes a session id (decimal digits, 0 to 4294967294): "},
+        {"--exit-code", "--exit-code takes decimal digits, 0 to 4294967295: "},
+        {"--style", "--style takes a decimal number or 0x and hexadecimal digits: "},
+        {"--timeout", "--timeout takes seconds, decimal digits, 0 to 4294967: "},
+        {"--count", "--count takes decimal digits, 1 to 4294967295: "},
+        {"--parallel", "--parallel takes decimal digits, 1 to 4096: "}};
+    size_t i;
+    for (i = 0; i < sizeof kRanges / sizeof kRanges[0]; ++i)
+        if (strcmp(kRanges[i][0], option) == 0)
+            return kRanges[i][1];
+    return "not a number this option takes: ";
+}
+
 static int IsOneOf(const char* text, const char* const* list)
 {
     for (; *list; ++list)
@@ -817,7 +834,7 @@ static int ParseOptions(int argc, char** argv, const Command* c, Options* o)
                 return Usage("not a duration (a number and s, m, h or d): ", value, c);
         } else if (IsOneOf(a, kValued)) {
             if (!NumberOption(o, a, argv[++i]))
-                return Usage("not a number this option takes: ", value, c);
+                return Usage(NumberRange(a), value, c);
         } else if (strcmp(a, "--all") == 0) {
             o->select.all = 1;
         } else if (strcmp(a, "--dry-run") == 0) {
