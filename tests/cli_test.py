@@ -295,7 +295,7 @@ check(acted[True] == acted[False] == [(s, 3) for s in ("alpha", "beta", "delta",
 # by --timeout on the silent server through the platform's flush.
 log = os.path.join(BUILD, "test", "cli_watch.simlog")
 watch, wait = velquor_all([["watch", "--server", "alpha,beta,nowhere", "--count", "10", "--timeout", "120",
-                            "--format", "json"], ["wait", "128", "--server", "alpha,gamma", "--timeout", "8",
+                            "--format", "json"], ["wait", "128", "--server", "alpha,gamma", "--timeout", "15",
                                                   "--format", "json"]], scenario="watch.ini")
 lines = [json.loads(line) for line in watch[1].decode("utf-8").splitlines()]
 events = sorted((e["server"], e["event"], e["session"], e["user"]) for e in lines if e["event"] != "error")
