@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "api/lists.h"
+#include "api/sessionbuffer.h"
 #include "api/server.h"
 #include "api/bound.h"
 #include "api/textform.h"
@@ -17,37 +18,6 @@ const char kBlockFailed[] = "calloc() {returned NULL pointer} : QRVTS_EnumerateS
 
 const char* const kStateWords[] = {"ACTIVE", "CONNECTED", "CONNECTQUERY", "SHADOW", "DISCONNECTED",
                                    "IDLE",   "LISTEN",    "RESET",        "DOWN",   "INIT"};
-
-// The platform's buffer: basic or level-1 records, in the texts of form Char.
-template <class Char>
-struct SessionBuffer {
-    const BoundEntryPoints& bound;
-    TsSessionInfoOf<Char>* basic = nullptr;
-    TsSessionInfo1Of<Char>* level1 = nullptr;
-    DWORD count = 0;
-
-    void Release()
-    {
-        if (level1)
-            xEntriesOf<Char>(bound).FreeMemoryEx(kTypeSessionInfoLevel1, level1, count);
-        else if (basic)
-            bound.WTSFreeMemory(basic);
-        basic = nullptr;
-        level1 = nullptr;
-    }
-    ~SessionBuffer() { Release(); }
-};
-
-template <class Char>
-BOOL Enumerate(HANDLE handle, BOOL extended, SessionBuffer<Char>* buffer)
-{
-    const TextEntryPoints<Char>& entries = xEntriesOf<Char>(buffer->bound);
-    if (extended && entries.EnumerateSessionsEx) {
-        DWORD level = 1;
-        return entries.EnumerateSessionsEx(handle, &level, 0, &buffer->level1, &buffer->count);
-    }
-    return entries.EnumerateSessions(handle, 0, 1, &buffer->basic, &buffer->count);
-}
 
 struct SessionLists {
     ListText ids{}, names{}, states{};
@@ -90,7 +60,7 @@ LONG EnumerateSessions(LPCSTR serverName, BOOL extended, SessionListRecord** ses
     const Place<Char> enumerateFailed(kEnumerateFailed), listFailed(kListFailed), blockFailed(kBlockFailed);
     return xOnServer<Char>(serverName, [&](HANDLE handle) {
         SessionBuffer<Char> buffer{bound.Entry};
-        if (!Enumerate(handle, extended, &buffer))
+        if (!buffer.Enumerate(handle, extended))
             return xRefused(enumerateFailed, QRVTS_ENUM_SESSIONS_FAILED);
         SessionLists lists;
         if (!BuildLists(buffer, &lists))

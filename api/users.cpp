@@ -9,6 +9,7 @@
 #include "api/bound.h"
 #include "api/lists.h"
 #include "api/server.h"
+#include "api/sessionbuffer.h"
 #include "api/sessionquery.h"
 #include "api/textform.h"
 #include "include/velquor.h"
@@ -21,33 +22,6 @@ const char kEnumerateFailed[] = "WTSEnumerateSessions@X() : QRVTS_EnumerateUsers
 const char kListFailed[] = "xAllocPrintf() {returned NULL pointer} : QRVTS_EnumerateUsers$()";
 const char kBlockFailed[] = "calloc() {returned NULL pointer} : QRVTS_EnumerateUsers$()";
 const int kLists = 10;
-
-// The platform's list of sessions: level-1 records (with their users) where
-// the platform has them, else basic ones.
-template <class Char>
-struct SessionRecords {
-    const BoundEntryPoints& bound;
-    TsSessionInfoOf<Char>* basic = nullptr;
-    TsSessionInfo1Of<Char>* level1 = nullptr;
-    DWORD count = 0;
-
-    ~SessionRecords()
-    {
-        if (level1)
-            xEntriesOf<Char>(bound).FreeMemoryEx(kTypeSessionInfoLevel1, level1, count);
-        else if (basic)
-            bound.WTSFreeMemory(basic);
-    }
-    BOOL Enumerate(HANDLE handle)
-    {
-        const TextEntryPoints<Char>& entries = xEntriesOf<Char>(bound);
-        if (entries.EnumerateSessionsEx) {
-            DWORD level = 1;
-            return entries.EnumerateSessionsEx(handle, &level, 0, &level1, &count);
-        }
-        return entries.EnumerateSessions(handle, 0, 1, &basic, &count);
-    }
-};
 
 // The texts of one session, all made before any is appended.
 struct UserTexts {
@@ -151,7 +125,7 @@ bool AddSession(SessionAsker<Char>& ask, const Char* name, DWORD state, const Ch
 }
 
 template <class Char>
-bool BuildLists(const SessionRecords<Char>& records, HANDLE handle, UserLists* lists, DWORD* count)
+bool BuildLists(const SessionBuffer<Char>& records, HANDLE handle, UserLists* lists, DWORD* count)
 {
     *count = 0;
     for (DWORD i = 0; i < records.count; ++i) {
@@ -185,8 +159,8 @@ LONG EnumerateUsers(LPCSTR serverName, UserListRecord** users)
     // The places live beyond the body: its failure is recorded after it.
     const Place<Char> enumerateFailed(kEnumerateFailed), listFailed(kListFailed), blockFailed(kBlockFailed);
     return xOnServer<Char>(serverName, [&](HANDLE handle) {
-        SessionRecords<Char> records{bound.Entry};
-        if (!records.Enumerate(handle))
+        SessionBuffer<Char> records{bound.Entry};
+        if (!records.Enumerate(handle, TRUE))  // level-1 names the users
             return xRefused(enumerateFailed, QRVTS_ENUM_SESSIONS_FAILED);
         UserLists lists;
         DWORD count = 0;

@@ -12,7 +12,8 @@
 #define EXIT_USAGE 2
 #define EXIT_SOME_FAILED 3
 #define MAX_FIELDS 32
-#define OWN_SESSION 0xFFFFFFFFul
+#define OWN_SESSION 0xFFFFFFFFul  /* the caller's own session, where one session is meant */
+#define ALL_SESSIONS 0xFFFFFFFFul /* every session, for the processes */
 #define EVENT_FLUSH 0x01000000ul
 #define EVENT_ALL 0x7FFFFFFFul
 #define WINDOWS_TIMEOUT 1460ul /* ERROR_TIMEOUT */

@@ -230,7 +230,7 @@ static LONG RunProcesses(const Command* c, const Options* o, const char* server,
 {
     (void)c;
     ProcessListRecord* r = NULL;
-    LONG result = QRVTS_EnumerateProcessesUtf8(server, o->sessionGiven ? o->session : OWN_SESSION, o->extended, &r);
+    LONG result = QRVTS_EnumerateProcessesUtf8(server, o->sessionGiven ? o->session : ALL_SESSIONS, o->extended, &r);
     if (result == QRVTS_OK) {
         const char* lists[4] = {r->ProcessIds, r->ProcessNames, r->SessionIds, r->UserSids};
         AddListRows(a, server, r->Count, lists, 4);
@@ -527,7 +527,7 @@ static LONG RunSelected(const Command* c, const Options* o, const char* server, 
     x.command = c, x.options = o, x.server = server, x.answer = a, x.processes = NULL;
     if (c->target != TARGET_PROCESS)
         return ForEachUser(server, ActOnSession, &x);
-    result = QRVTS_EnumerateProcessesUtf8(server, OWN_SESSION, FALSE, &x.processes);
+    result = QRVTS_EnumerateProcessesUtf8(server, ALL_SESSIONS, FALSE, &x.processes);
     if (result == QRVTS_OK)
         result = ForEachUser(server, ActOnProcesses, &x);
     QRVTS_FreeBuffer(x.processes);
