@@ -142,15 +142,18 @@ static void RunStream(Streaming* s, LPTHREAD_START_ROUTINE work)
         else
             NoThread(s); /* its calls would block this thread: the server is reported instead */
     }
-    if (s->stop && s->done < s->options->serverCount)
-        WaitForSingleObject(s->stop, deadline);
+    if (!s->stop || (s->done < s->options->serverCount && WaitForSingleObject(s->stop, deadline) == WAIT_FAILED))
+        fputs("velquor: cannot wait for the servers; stopping\n", stderr);
     InterlockedExchange(&s->stopping, 1);
     for (t = 0; t < s->options->serverCount; ++t) {
         DWORD ignored;
         QRVTS_WaitSystemEventUtf8(s->options->servers[t], EVENT_FLUSH, &ignored);
     }
+    /* The flush has released every wait; a thread still in a call to a
+     * server that does not answer is left to the end of the process. */
     for (t = 0; t < started; ++t) {
-        WaitForSingleObject(threads[t], 10000);
+        if (WaitForSingleObject(threads[t], 10000) != WAIT_OBJECT_0)
+            fputs("velquor: a server's thread did not end; its answer is left out\n", stderr);
         CloseHandle(threads[t]);
     }
     free(threads);
