@@ -121,6 +121,16 @@ static void NoThread(Streaming* s)
     ServerDone(s);
 }
 
+/* The platform's flush, on every server: it ends the waits in progress. */
+static void FlushAll(const Options* o)
+{
+    int i;
+    for (i = 0; i < o->serverCount; ++i) {
+        DWORD ignored;
+        QRVTS_WaitSystemEventUtf8(o->servers[i], EVENT_FLUSH, &ignored);
+    }
+}
+
 /* Runs `work` a thread a server until every server is done or the stop
  * comes; then the platform's flush ends the waits still blocked. */
 static void RunStream(Streaming* s, LPTHREAD_START_ROUTINE work)
@@ -129,7 +139,7 @@ static void RunStream(Streaming* s, LPTHREAD_START_ROUTINE work)
     SetHandlerFn setHandler;
     DWORD deadline = s->options->timeoutGiven ? s->options->timeout * 1000 : INFINITE;
     HANDLE* threads = (HANDLE*)Allocate(sizeof(HANDLE) * (size_t)s->options->serverCount);
-    int t, started = 0;
+    int t, started = 0, round;
     s->stop = CreateEventA(NULL, TRUE, FALSE, NULL);
     Interrupted = s;
     LookUpKernel("SetConsoleCtrlHandler", &setHandler);
@@ -145,17 +155,23 @@ static void RunStream(Streaming* s, LPTHREAD_START_ROUTINE work)
     if (!s->stop || (s->done < s->options->serverCount && WaitForSingleObject(s->stop, deadline) == WAIT_FAILED))
         fputs("velquor: cannot wait for the servers; stopping\n", stderr);
     InterlockedExchange(&s->stopping, 1);
-    for (t = 0; t < s->options->serverCount; ++t) {
-        DWORD ignored;
-        QRVTS_WaitSystemEventUtf8(s->options->servers[t], EVENT_FLUSH, &ignored);
+    /* The flush releases the waits in progress; one that a thread was only
+     * about to begin is released by the next round's flush, a second
+     * later. A thread still in a call to a server that does not answer
+     * after ten rounds is left to the end of the process. */
+    for (round = 0; started > 0 && round < 10; ++round) {
+        DWORD until = GetTickCount() + 1000;
+        FlushAll(s->options);
+        for (t = 0; t < started; ++t) {
+            DWORD now = GetTickCount(), left = (LONG)(until - now) > 0 ? until - now : 0;
+            if (WaitForSingleObject(threads[t], left) != WAIT_OBJECT_0)
+                continue;
+            CloseHandle(threads[t]);
+            threads[t--] = threads[--started];
+        }
     }
-    /* The flush has released every wait; a thread still in a call to a
-     * server that does not answer is left to the end of the process. */
-    for (t = 0; t < started; ++t) {
-        if (WaitForSingleObject(threads[t], 10000) != WAIT_OBJECT_0)
-            fputs("velquor: a server's thread did not end; its answer is left out\n", stderr);
-        CloseHandle(threads[t]);
-    }
+    if (started > 0)
+        fputs("velquor: a server's thread did not end; its answer is left out\n", stderr);
     free(threads);
 }
 
@@ -367,6 +383,8 @@ static DWORD WINAPI WatchWorker(void* context)
             Differences(s, server, known, now);
         free(known);
         known = now;
+        if (s->stopping)
+            break;
         error = QRVTS_WaitSystemEventUtf8(server, EVENT_ALL, &events);
         if (error && !s->stopping)
             Failed(s, server, error, &backOff);
