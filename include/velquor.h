@@ -29,6 +29,8 @@ LONG QRVTS_CALL QRVTS_LogoffSession(LPCSTR serverName, DWORD sessionId, BOOL wai
 LONG QRVTS_CALL QRVTS_TerminateProcess(LPCSTR serverName, DWORD processId, DWORD exitCode);
 LONG QRVTS_CALL QRVTS_SendMessage(LPCSTR serverName, DWORD sessionId, LPCSTR title, LPCSTR message, DWORD style,
                                   DWORD timeout, BOOL wait, DWORD* response);
+/* A mask with the platform's flush (0x01000000) also ends every wait this
+ * process has in progress through the library on the server of that name. */
 LONG QRVTS_CALL QRVTS_WaitSystemEvent(LPCSTR serverName, DWORD eventMask, DWORD* eventFlags);
 LONG QRVTS_CALL QRVTS_GetActiveConsoleSessionId(DWORD* sessionId);
 LONG QRVTS_CALL QRVTS_ShutdownSystem(LPCSTR serverName, DWORD flags);
