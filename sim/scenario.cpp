@@ -223,6 +223,8 @@ void ServerKey(SimScenario& sc, const std::string& key, const std::string& value
         sc.delay = Number(value);
     else if (key == "silent")
         sc.silent.push_back(value);
+    else if (key == "distincthandles")
+        sc.distinctHandles = Number(value) != 0;
 }
 
 // The scenario file ("Z:" and a Unix path, or a Windows path).
@@ -345,7 +347,7 @@ void Log(const char* format, va_list args)
 
 std::string SimServerName(HANDLE handle)
 {
-    const size_t index = (reinterpret_cast<uintptr_t>(handle) - 0x5100) / 4;
+    const size_t index = ((reinterpret_cast<uintptr_t>(handle) & 0xFFFF) - 0x5100) / 4;
     return handle && index < Scenario().servers.size() ? Scenario().servers[index] : std::string();
 }
 

@@ -55,6 +55,7 @@ struct SimScenario {
     std::vector<SimChange> timeline;                // [timeline] TIME=SESSION STATE USER|-
     std::vector<std::vector<SimSession>> steps;     // the sessions after each change of the timeline
     std::vector<std::string> silent;                // servers whose waits end only when flushed
+    bool distinctHandles = false;                   // every open gets a handle of its own
     DWORD start = 0;                                // the tick count when the scenario was read
 };
 

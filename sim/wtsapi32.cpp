@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <string>
@@ -76,7 +77,11 @@ HANDLE Open(const char* entry, const Char* given)
     const auto& servers = Scenario().servers;
     for (size_t i = 0; i < servers.size(); ++i) {
         if (given && servers[i] == name) {
-            HANDLE h = reinterpret_cast<HANDLE>(0x5100 + 4 * i);
+            // Each open its own handle where the scenario asks for it, as
+            // the platform's are: a flush then reaches only its own.
+            static volatile LONG opened = 0;
+            const uintptr_t open = Scenario().distinctHandles ? uintptr_t(InterlockedIncrement(&opened)) << 16 : 0;
+            HANDLE h = reinterpret_cast<HANDLE>(0x5100 + 4 * i + open);
             SimLog("%s name=%s -> %p", entry, name.c_str(), h);
             return h;
         }
@@ -275,9 +280,11 @@ std::map<HANDLE, DWORD>& Flushes()
     return flushes;
 }
 
-std::map<HANDLE, size_t>& Reported()
+// The changes reported to the waits on each server, by its name: a server's
+// next wait, whatever its handle, reports only what came after.
+std::map<std::string, size_t>& Reported()
 {
-    static std::map<HANDLE, size_t> reported;
+    static std::map<std::string, size_t> reported;
     return reported;
 }
 
@@ -314,10 +321,10 @@ DWORD WaitForChange(HANDLE h)
     LeaveCriticalSection(WaitLock());
     for (;;) {
         EnterCriticalSection(WaitLock());
-        const size_t now = SimChangesNow(), seen = Reported()[h];
+        const size_t now = SimChangesNow(), seen = Reported()[SimServerName(h)];
         const bool flushed = Flushes()[h] != flushes, changed = !Silent(h) && now > seen;
         if (changed)
-            Reported()[h] = now;
+            Reported()[SimServerName(h)] = now;
         LeaveCriticalSection(WaitLock());
         if (flushed)
             return 0;
