@@ -552,7 +552,6 @@ static LONG RunAction(const Command* c, const Options* o, const char* server, An
     return QRVTS_OK;
 }
 
-
 static const char kSelectionUsage[] = "ID|--all|--user NAME|--state STATE|--idle-over TIME|--session-name NAME";
 
 static const Command kCommands[] = {
