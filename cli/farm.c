@@ -252,21 +252,27 @@ static char* ReadUsers(const char* server, LONG* error)
     return lines;
 }
 
+/* Copies the line at `p` (every line ends in a newline) into `line`, cut
+ * to fit; returns the start of the next line. */
+static const char* CopyLine(const char* p, char* line, size_t size)
+{
+    const char* end = strchr(p, '\n');
+    size_t length = (size_t)(end - p) < size - 1 ? (size_t)(end - p) : size - 1;
+    memcpy(line, p, length);
+    line[length] = '\0';
+    return end + 1;
+}
+
 /* The line of session `id` in `lines`, copied into `line`; 0 when none. */
 static int FindSession(const char* lines, const char* id, char* line, size_t size)
 {
     size_t n = strlen(id);
-    const char* p = lines;
-    while (p && *p) {
-        const char* end = strchr(p, '\n');
+    const char* p;
+    for (p = lines; *p; p = strchr(p, '\n') + 1)
         if (strncmp(p, id, n) == 0 && p[n] == '\t') {
-            size_t length = (size_t)(end - p) < size - 1 ? (size_t)(end - p) : size - 1;
-            memcpy(line, p, length);
-            line[length] = '\0';
+            CopyLine(p, line, size);
             return 1;
         }
-        p = end ? end + 1 : NULL;
-    }
     return 0;
 }
 
@@ -312,11 +318,9 @@ static void Differences(Streaming* s, const char* server, const char* before, co
 {
     const char* p;
     char line[1024], old[1024];
-    for (p = after; *p; p = strchr(p, '\n') + 1) {
+    for (p = after; *p;) {
         char *id, *state, *user, *oldId, *oldState, *oldUser;
-        size_t n = (size_t)(strchr(p, '\n') - p);
-        memcpy(line, p, n < sizeof line ? n : sizeof line - 1);
-        line[n < sizeof line ? n : sizeof line - 1] = '\0';
+        p = CopyLine(p, line, sizeof line);
         Fields(line, &id, &state, &user);
         if (!FindSession(before, id, old, sizeof old)) {
             Event(s, server, "logon", id, state, user);
@@ -330,11 +334,9 @@ static void Differences(Streaming* s, const char* server, const char* before, co
             Event(s, server, StateEvent(oldState, state), id, state, user);
         }
     }
-    for (p = before; *p; p = strchr(p, '\n') + 1) {
+    for (p = before; *p;) {
         char *id, *state, *user;
-        size_t n = (size_t)(strchr(p, '\n') - p);
-        memcpy(line, p, n < sizeof line ? n : sizeof line - 1);
-        line[n < sizeof line ? n : sizeof line - 1] = '\0';
+        p = CopyLine(p, line, sizeof line);
         Fields(line, &id, &state, &user);
         if (!FindSession(after, id, old, sizeof old))
             Event(s, server, "logoff", id, state, user);

@@ -292,21 +292,29 @@ typedef struct UserSession {
     char *id, *name, *state, *user, *domain, *client, *address, *logon, *input, *current;
 } UserSession;
 
+/* The session's ten texts, in the order of the user list's lists. */
+static void UserFields(UserSession* u, char** fields[10])
+{
+    char** const all[10] = {&u->id,     &u->name,    &u->state, &u->user,  &u->domain,
+                            &u->client, &u->address, &u->logon, &u->input, &u->current};
+    memcpy(fields, all, sizeof all);
+}
+
 /* Reads the next user session of the lists `cursor` walks. */
 static void NextUser(const char** cursor, UserSession* u)
 {
-    char** fields[10] = {&u->id,     &u->name,    &u->state, &u->user,  &u->domain,
-                         &u->client, &u->address, &u->logon, &u->input, &u->current};
+    char** fields[10];
     int k;
+    UserFields(u, fields);
     for (k = 0; k < 10; ++k)
         *fields[k] = NextItem(&cursor[k]);
 }
 
 static void FreeUser(UserSession* u)
 {
-    char** fields[10] = {&u->id,     &u->name,    &u->state, &u->user,  &u->domain,
-                         &u->client, &u->address, &u->logon, &u->input, &u->current};
+    char** fields[10];
     int k;
+    UserFields(u, fields);
     for (k = 0; k < 10; ++k)
         free(*fields[k]);
 }
