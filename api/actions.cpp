@@ -87,14 +87,21 @@ extern "C" LONG QRVTS_CALL QRVTS_OpenServerUtf8(LPCSTR serverName, HANDLE* handl
     return xOpenServer<WCHAR>(serverName, handle);
 }
 
+void xCloseServer(HANDLE handle)
+{
+    if (!handle)
+        return;  // the local server's null handle: nothing to close
+    // The handle came from a binding; when the interpreter's termination has
+    // since let it go, the binding made again closes it all the same.
+    BindingLease lease;
+    if (lease.Bound().Entry.WTSCloseServer)
+        lease.Bound().Entry.WTSCloseServer(handle);
+}
+
 extern "C" LONG QRVTS_CALL QRVTS_CloseServer(HANDLE handle)
 {
     ExportCall call;
-    // The handle came from a binding; when the interpreter's termination has
-    // since let it go, the binding made again closes it all the same.
-    const BindingTable& bound = handle ? call.Bound() : call.Current();
-    if (handle && bound.Entry.WTSCloseServer)
-        bound.Entry.WTSCloseServer(handle);
+    xCloseServer(handle);
     return 0;
 }
 
@@ -139,25 +146,38 @@ LONG Terminate(LPCSTR serverName, DWORD processId, DWORD exitCode)
                           [&](auto entry, HANDLE h) { return entry(h, processId, exitCode); });
 }
 
-const DWORD kEventFlush = 0x01000000;  // the platform's flush: ends the waits on a handle
-
 // The waits in progress in this process, so that a flush asked for a server
-// reaches the handles the library opened for them. Each is a record on its
+// reaches the handles the library opened for them: the platform's flush
+// ends only the waits on the handle it is given. Each is a record on its
 // waiter's stack, in the list while its wait lasts; the list changes, and
-// is walked, only under the library's lock.
+// is walked, only under the library's lock, and the platform is called
+// outside it. A flush pins the records it copies; the waiter leaves the
+// list, then waits for the pins to go before it closes its handle.
 struct PendingWait {
     PendingWait* next;
     const char* server;
     HANDLE handle;
     WTSWaitSystemEventFn wait;
+    LONG flushedBy;       // the latest flush that took this record
+    volatile LONG pins;   // flushes calling the platform with its handle
 };
 PendingWait* PendingWaits = nullptr;
+volatile LONG Flushes = 0;
 
-bool SameServer(const char* a, const char* b) { return strcmp(a ? a : "", b ? b : "") == 0; }
+// Server names are compared without regard to the case of their letters A
+// to Z, as the network's names are; other bytes must be the same.
+bool SameServer(const char* a, const char* b)
+{
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+    for (a = a ? a : "", b = b ? b : ""; *a && lower(*a) == lower(*b); ++a, ++b) {
+    }
+    return lower(*a) == lower(*b);
+}
 
 class PendingWaitScope {
 public:
-    PendingWaitScope(const char* server, HANDLE handle, WTSWaitSystemEventFn wait) : wait_{nullptr, server, handle, wait}
+    PendingWaitScope(const char* server, HANDLE handle, WTSWaitSystemEventFn wait)
+        : wait_{nullptr, server, handle, wait, 0, 0}
     {
         ProcessLock lock;
         wait_.next = PendingWaits;
@@ -165,12 +185,16 @@ public:
     }
     ~PendingWaitScope()
     {
-        ProcessLock lock;
-        for (PendingWait** at = &PendingWaits; *at; at = &(*at)->next)
-            if (*at == &wait_) {
-                *at = wait_.next;
-                break;
-            }
+        {
+            ProcessLock lock;
+            for (PendingWait** at = &PendingWaits; *at; at = &(*at)->next)
+                if (*at == &wait_) {
+                    *at = wait_.next;
+                    break;
+                }
+        }
+        while (wait_.pins)
+            Sleep(0);
     }
     PendingWaitScope(const PendingWaitScope&) = delete;
     PendingWaitScope& operator=(const PendingWaitScope&) = delete;
@@ -179,16 +203,33 @@ private:
     PendingWait wait_;
 };
 
-// Ends every wait this process has in progress on `server`, while its
-// handle is still open: the waiter leaves the list before it closes it.
-void FlushPendingWaits(const char* server)
+// Up to `size` waits on `server` that flush `flush` has not taken yet,
+// pinned; how many.
+size_t TakePendingWaits(const char* server, LONG flush, PendingWait** taken, size_t size)
 {
     ProcessLock lock;
-    for (PendingWait* w = PendingWaits; w; w = w->next) {
-        DWORD ignored = 0;
-        if (SameServer(w->server, server))
-            w->wait(w->handle, kEventFlush, &ignored);
-    }
+    size_t n = 0;
+    for (PendingWait* w = PendingWaits; w && n < size; w = w->next)
+        if (w->flushedBy != flush && SameServer(w->server, server)) {
+            w->flushedBy = flush;
+            InterlockedIncrement(&w->pins);
+            taken[n++] = w;
+        }
+    return n;
+}
+
+// Ends every wait this process has in progress on `server`, while its
+// handle is still open.
+void FlushPendingWaits(const char* server)
+{
+    const LONG flush = InterlockedIncrement(&Flushes);
+    PendingWait* taken[16];
+    for (size_t n; (n = TakePendingWaits(server, flush, taken, 16)) > 0;)
+        for (size_t i = 0; i < n; ++i) {
+            DWORD ignored = 0;
+            taken[i]->wait(taken[i]->handle, WTS_EVENT_FLUSH, &ignored);
+            InterlockedDecrement(&taken[i]->pins);
+        }
 }
 
 template <class Char>
@@ -197,7 +238,7 @@ LONG WaitEvent(LPCSTR serverName, DWORD eventMask, DWORD* eventFlags)
     ExportCall call;
     if (!eventFlags)
         return QRVTS_INVALID_PARAMETER;
-    if (eventMask & kEventFlush)
+    if (eventMask & WTS_EVENT_FLUSH)
         FlushPendingWaits(serverName);
     return OnServer<Char>(call, serverName, &BoundEntryPoints::WTSWaitSystemEvent, QRVTS_WAIT_FAILED,
                           "WTSWaitSystemEventX() : QRVTS_WaitSystemEvent$()", [&](auto entry, HANDLE h) {

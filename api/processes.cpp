@@ -31,9 +31,9 @@ struct ProcessBuffer {
     {
         const auto freeEx = xEntriesOf<Char>(bound).FreeMemoryEx;
         if (level1)
-            freeEx(kTypeProcessInfoLevel1, level1, count);
+            freeEx(WTSTypeProcessInfoLevel1, level1, count);
         else if (basic && freeEx)
-            freeEx(kTypeProcessInfoLevel0, basic, count);
+            freeEx(WTSTypeProcessInfoLevel0, basic, count);
         else if (basic)
             bound.WTSFreeMemory(basic);
         basic = nullptr;

@@ -29,6 +29,10 @@ inline ServerOutcome xNoMemory(const char* place) { return {QRVTS_OUT_OF_MEMORY,
 template <class Char>
 LONG xOpenServer(LPCSTR server, HANDLE* handle);
 
+// Closes a handle from xOpenServer inside an export: unlike
+// QRVTS_CloseServer, it keeps the calling thread's error code.
+void xCloseServer(HANDLE handle);
+
 // Opens `server` (a failure to open is returned as it is), runs `body` with
 // the handle, closes the handle after everything the body holds is released,
 // then records the body's failure.
@@ -40,7 +44,7 @@ LONG xOnServer(LPCSTR server, Body body)
     if (opened != QRVTS_OK)
         return opened;
     const ServerOutcome outcome = body(handle);
-    QRVTS_CloseServer(handle);
+    xCloseServer(handle);
     if (outcome.place)
         xRecordLastError(outcome.error, outcome.place);
     return outcome.result;

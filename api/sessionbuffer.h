@@ -17,7 +17,7 @@ struct SessionBuffer {
     void Release()
     {
         if (level1)
-            xEntriesOf<Char>(bound).FreeMemoryEx(kTypeSessionInfoLevel1, level1, count);
+            xEntriesOf<Char>(bound).FreeMemoryEx(WTSTypeSessionInfoLevel1, level1, count);
         else if (basic)
             bound.WTSFreeMemory(basic);
         basic = nullptr;

@@ -115,21 +115,21 @@ bool MakeTimes(Query<Char>& q)
 template <class Char>
 bool MakeNumbersAndTexts(Query<Char>& q)
 {
-    q.numbers[0] = q.template Number<DWORD>(ClientBuildNumberClass);
-    q.numbers[4] = q.template Number<DWORD>(ClientHardwareIdClass);
-    q.numbers[5] = q.template Number<USHORT>(ClientProductIdClass);
-    q.Ask(ClientDisplayClass, [&](const Answer<Char>& a) {
+    q.numbers[0] = q.template Number<DWORD>(WTSClientBuildNumber);
+    q.numbers[4] = q.template Number<DWORD>(WTSClientHardwareId);
+    q.numbers[5] = q.template Number<USHORT>(WTSClientProductId);
+    q.Ask(WTSClientDisplay, [&](const Answer<Char>& a) {
         if (a.template Holding<TsClientDisplay>())
             memcpy(&q.numbers[1], a.data, sizeof(TsClientDisplay));
     });
-    return q.PlainOrUnsupported(ApplicationName, ApplicationNameClass) &&
-           q.Make(ClientAddress, ClientAddressClass, AddressText<Char>) && q.Plain(ClientName, ClientNameClass) &&
-           q.Plain(ClientDirectory, ClientDirectoryClass) &&
-           q.Make(ClientProtocolType, ClientProtocolTypeClass, ProtocolText<Char>) &&
-           q.Make(ConnectState, ConnectStateClass, StateText<Char>) && q.Plain(DomainName, DomainNameClass) &&
-           q.PlainOrUnsupported(InitialProgram, InitialProgramClass) && q.Plain(OEMId, OEMIdClass) &&
-           q.Plain(UserName, UserNameClass) && q.Plain(WinStationName, WinStationNameClass) &&
-           q.Plain(WorkingDirectory, WorkingDirectoryClass);
+    return q.PlainOrUnsupported(ApplicationName, WTSApplicationName) &&
+           q.Make(ClientAddress, WTSClientAddress, AddressText<Char>) && q.Plain(ClientName, WTSClientName) &&
+           q.Plain(ClientDirectory, WTSClientDirectory) &&
+           q.Make(ClientProtocolType, WTSClientProtocolType, ProtocolText<Char>) &&
+           q.Make(ConnectState, WTSConnectState, StateText<Char>) && q.Plain(DomainName, WTSDomainName) &&
+           q.PlainOrUnsupported(InitialProgram, WTSInitialProgram) && q.Plain(OEMId, WTSOEMId) &&
+           q.Plain(UserName, WTSUserName) && q.Plain(WinStationName, WTSWinStationName) &&
+           q.Plain(WorkingDirectory, WTSWorkingDirectory);
 }
 
 template <class Char>
@@ -191,21 +191,21 @@ extern "C" LONG QRVTS_CALL QRVTS_QuerySessionInfoUtf8(LPCSTR serverName, DWORD s
 const char* xInfoClassName(int infoClass)
 {
     switch (infoClass) {
-    case ClientBuildNumberClass: return "WTSClientBuildNumber";
-    case ClientHardwareIdClass: return "WTSClientHardwareId";
-    case ClientProductIdClass: return "WTSClientProductId";
-    case ClientDisplayClass: return "WTSClientDisplay";
-    case ApplicationNameClass: return "WTSApplicationName";
-    case ClientAddressClass: return "WTSClientAddress";
-    case ClientNameClass: return "WTSClientName";
-    case ClientDirectoryClass: return "WTSClientDirectory";
-    case ClientProtocolTypeClass: return "WTSClientProtocolType";
-    case ConnectStateClass: return "WTSConnectState";
-    case DomainNameClass: return "WTSDomainName";
-    case InitialProgramClass: return "WTSInitialProgram";
-    case OEMIdClass: return "WTSOEMId";
-    case UserNameClass: return "WTSUserName";
-    case WinStationNameClass: return "WTSWinStationName / SessionName";
+    case WTSClientBuildNumber: return "WTSClientBuildNumber";
+    case WTSClientHardwareId: return "WTSClientHardwareId";
+    case WTSClientProductId: return "WTSClientProductId";
+    case WTSClientDisplay: return "WTSClientDisplay";
+    case WTSApplicationName: return "WTSApplicationName";
+    case WTSClientAddress: return "WTSClientAddress";
+    case WTSClientName: return "WTSClientName";
+    case WTSClientDirectory: return "WTSClientDirectory";
+    case WTSClientProtocolType: return "WTSClientProtocolType";
+    case WTSConnectState: return "WTSConnectState";
+    case WTSDomainName: return "WTSDomainName";
+    case WTSInitialProgram: return "WTSInitialProgram";
+    case WTSOEMId: return "WTSOEMId";
+    case WTSUserName: return "WTSUserName";
+    case WTSWinStationName: return "WTSWinStationName / SessionName";
     default: return "WTSWorkingDirectory";
     }
 }

@@ -11,12 +11,6 @@
 #include "api/tsplatform.h"
 #include "support/errors.h"
 
-enum InfoClass {
-    InitialProgramClass = 0, ApplicationNameClass = 1, WorkingDirectoryClass = 2, OEMIdClass = 3,
-    UserNameClass = 5, WinStationNameClass = 6, DomainNameClass = 7, ConnectStateClass = 8,
-    ClientBuildNumberClass = 9, ClientNameClass = 10, ClientDirectoryClass = 11, ClientProductIdClass = 12,
-    ClientHardwareIdClass = 13, ClientAddressClass = 14, ClientDisplayClass = 15, ClientProtocolTypeClass = 16,
-};
 
 // The name of an information class in the place text of its refusal.
 const char* xInfoClassName(int infoClass);
@@ -76,7 +70,7 @@ struct SessionAsker {
         Char* buffer = nullptr;
         DWORD bytes = 0;
         const BOOL answered =
-            xEntriesOf<Char>(bound).QuerySessionInformation(handle, session, infoClass, &buffer, &bytes);
+            xEntriesOf<Char>(bound).QuerySessionInformation(handle, session, WTS_INFO_CLASS(infoClass), &buffer, &bytes);
         if (!answered)
             xRecordLastError(GetLastError(), Place<Char>("WTSQuerySessionInformation@X() {#} : &$()",
                                                          xInfoClassName(infoClass), exportName));
@@ -90,18 +84,18 @@ struct SessionAsker {
     // the window-station library is not there.
     void Times(SessionTimes* times)
     {
-        BYTE info[kWinStationInfoSize];
+        BYTE info[sizeof(WINSTATIONINFORMATIONW)];
         memset(info, 0, sizeof info);
         ULONG returned = 0;
         if (bound.WinStationQueryInformationW &&
-            !bound.WinStationQueryInformationW(handle, session, int(kWinStationInformationClass), info,
-                                               kWinStationInfoSize, &returned)) {
+            !bound.WinStationQueryInformationW(handle, session, WinStationInformation, info,
+                                               ULONG(sizeof(WINSTATIONINFORMATIONW)), &returned)) {
             xRecordLastError(GetLastError(),
                              Place<Char>("WinStationInformationWX() {session times} : &$()", "", exportName));
             memset(info, 0, sizeof info);
         }
-        const size_t offsets[5] = {kConnectTimeOffset, kDisconnectTimeOffset, kLastInputTimeOffset,
-                                   kLogonTimeOffset, kCurrentTimeOffset};
+        const size_t offsets[5] = {WINSTATION_CONNECT_TIME_OFFSET, WINSTATION_DISCONNECT_TIME_OFFSET, WINSTATION_LAST_INPUT_TIME_OFFSET,
+                                   WINSTATION_LOGON_TIME_OFFSET, WINSTATION_CURRENT_TIME_OFFSET};
         ULONGLONG* fields[5] = {&times->connect, &times->disconnect, &times->lastInput, &times->logon,
                                 &times->current};
         for (int i = 0; i < 5; ++i)

@@ -5,92 +5,36 @@
 #include <windows.h>
 #include <cstddef>
 
-// The records come in the platform's two forms: ANSI texts (Char = char,
-// the ...A entry points) and wide texts (Char = WCHAR, the ...W ones).
+#include "support/wtsplatform.h"
+
+// The platform's records of one character width, by the names the library
+// uses for them.
 template <class Char>
-struct TsSessionInfoOf {  // WTS_SESSION_INFOA / W
-    DWORD SessionId;
-    Char* pWinStationName;
-    DWORD State;
-};
-
+using TsSessionInfoOf = typename WtsRecords<Char>::Session;
 template <class Char>
-struct TsSessionInfo1Of {  // WTS_SESSION_INFO_1A / W
-    DWORD ExecEnvId;
-    DWORD State;
-    DWORD SessionId;
-    Char* pSessionName;
-    Char* pHostName;
-    Char* pUserName;
-    Char* pDomainName;
-    Char* pFarmName;
-};
-
+using TsSessionInfo1Of = typename WtsRecords<Char>::Session1;
 template <class Char>
-struct TsProcessInfoOf {  // WTS_PROCESS_INFOA / W
-    DWORD SessionId;
-    DWORD ProcessId;
-    Char* pProcessName;
-    PSID pUserSid;
-};
-
+using TsProcessInfoOf = typename WtsRecords<Char>::Process;
 template <class Char>
-struct TsProcessInfoExOf {  // WTS_PROCESS_INFO_EXA / W
-    DWORD SessionId;
-    DWORD ProcessId;
-    Char* pProcessName;
-    PSID pUserSid;
-    DWORD NumberOfThreads;
-    DWORD HandleCount;
-    DWORD PagefileUsage;
-    DWORD PeakPagefileUsage;
-    DWORD WorkingSetSize;
-    DWORD PeakWorkingSetSize;
-    LARGE_INTEGER UserTime;
-    LARGE_INTEGER KernelTime;
-};
+using TsProcessInfoExOf = typename WtsRecords<Char>::ProcessEx;
+typedef WTS_CLIENT_ADDRESS TsClientAddress;
+typedef WTS_CLIENT_DISPLAY TsClientDisplay;
 
-typedef TsSessionInfoOf<char> TsSessionInfo;
-typedef TsSessionInfo1Of<char> TsSessionInfo1;
-typedef TsProcessInfoOf<char> TsProcessInfo;
-typedef TsProcessInfoExOf<char> TsProcessInfoEx;
-
-struct TsClientAddress {  // WTS_CLIENT_ADDRESS
-    DWORD AddressFamily;
-    BYTE Address[20];
-};
-
-struct TsClientDisplay {  // WTS_CLIENT_DISPLAY
-    DWORD HorizontalResolution;
-    DWORD VerticalResolution;
-    DWORD ColorDepth;
-};
-
-// WINSTATIONINFORMATIONW: only the five times are read.
-const ULONG kWinStationInfoSize = 1216;
-const ULONG kWinStationInformationClass = 8;
-const size_t kConnectTimeOffset = 80;
-const size_t kDisconnectTimeOffset = 88;
-const size_t kLastInputTimeOffset = 96;
-const size_t kLogonTimeOffset = 104;
-const size_t kCurrentTimeOffset = 1208;
-
-static_assert(sizeof(TsSessionInfo) == 12 && sizeof(TsSessionInfoOf<WCHAR>) == 12, "WTS_SESSION_INFO");
-static_assert(sizeof(TsSessionInfo1) == 32 && offsetof(TsSessionInfo1, pSessionName) == 12 &&
-                  sizeof(TsSessionInfo1Of<WCHAR>) == 32,
+// The layouts the library reads, pinned: the records declared above the
+// library are the platform's, and these are their sizes on 32-bit Windows.
+static_assert(sizeof(WTS_SESSION_INFOA) == 12 && sizeof(WTS_SESSION_INFOW) == 12, "WTS_SESSION_INFO");
+static_assert(sizeof(WTS_SESSION_INFO_1A) == 32 && offsetof(WTS_SESSION_INFO_1A, pSessionName) == 12 &&
+                  offsetof(WTS_SESSION_INFO_1W, pFarmName) == 28,
               "WTS_SESSION_INFO_1");
-static_assert(sizeof(TsProcessInfo) == 16 && sizeof(TsProcessInfoOf<WCHAR>) == 16, "WTS_PROCESS_INFO");
-static_assert(sizeof(TsProcessInfoEx) == 56 && offsetof(TsProcessInfoEx, UserTime) == 40 &&
-                  sizeof(TsProcessInfoExOf<WCHAR>) == 56,
+static_assert(sizeof(WTS_PROCESS_INFOA) == 16 && sizeof(WTS_PROCESS_INFOW) == 16, "WTS_PROCESS_INFO");
+static_assert(sizeof(WTS_PROCESS_INFO_EXA) == 56 && offsetof(WTS_PROCESS_INFO_EXA, UserTime) == 40 &&
+                  sizeof(WTS_PROCESS_INFO_EXW) == 56,
               "WTS_PROCESS_INFO_EX");
-static_assert(sizeof(TsClientAddress) == 24 && offsetof(TsClientAddress, Address) == 4, "WTS_CLIENT_ADDRESS");
-static_assert(sizeof(TsClientDisplay) == 12, "WTS_CLIENT_DISPLAY");
-static_assert(kCurrentTimeOffset + 8 == kWinStationInfoSize, "CurrentTime ends the record");
-
-// Type classes of WTSFreeMemoryExA and WTSFreeMemoryExW.
-const int kTypeProcessInfoLevel0 = 0;
-const int kTypeProcessInfoLevel1 = 1;
-const int kTypeSessionInfoLevel1 = 2;
+static_assert(sizeof(WTS_CLIENT_ADDRESS) == 24 && offsetof(WTS_CLIENT_ADDRESS, Address) == 4, "WTS_CLIENT_ADDRESS");
+static_assert(sizeof(WTS_CLIENT_DISPLAY) == 12, "WTS_CLIENT_DISPLAY");
+static_assert(sizeof(WINSTATIONINFORMATIONW) == 1216 && offsetof(WINSTATIONINFORMATIONW, LogonId) == 72 &&
+                  WINSTATION_CURRENT_TIME_OFFSET + 8 == sizeof(WINSTATIONINFORMATIONW),
+              "WINSTATIONINFORMATIONW");
 
 // The entry points that take or give texts, in either form.
 template <class Char>
@@ -100,9 +44,9 @@ struct TsTextEntries {
     typedef BOOL(WINAPI* SessionsEx)(HANDLE, DWORD*, DWORD, TsSessionInfo1Of<Char>**, DWORD*);
     typedef BOOL(WINAPI* Processes)(HANDLE, DWORD, DWORD, TsProcessInfoOf<Char>**, DWORD*);
     typedef BOOL(WINAPI* ProcessesEx)(HANDLE, DWORD*, DWORD, Char**, DWORD*);
-    typedef BOOL(WINAPI* FreeEx)(int, PVOID, ULONG);
+    typedef BOOL(WINAPI* FreeEx)(WTS_TYPE_CLASS, PVOID, ULONG);
     typedef BOOL(WINAPI* Send)(HANDLE, DWORD, Char*, DWORD, Char*, DWORD, DWORD, DWORD, DWORD*, BOOL);
-    typedef BOOL(WINAPI* Query)(HANDLE, DWORD, int, Char**, DWORD*);
+    typedef BOOL(WINAPI* Query)(HANDLE, DWORD, WTS_INFO_CLASS, Char**, DWORD*);
 };
 
 typedef TsTextEntries<char>::Open WTSOpenServerAFn;
@@ -122,4 +66,34 @@ typedef BOOL(WINAPI* WTSShutdownSystemFn)(HANDLE, DWORD);
 typedef DWORD(WINAPI* WTSGetActiveConsoleSessionIdFn)(void);
 typedef DWORD(WINAPI* GetTempPathAFn)(DWORD, LPSTR);
 typedef BOOL(WINAPI* ProcessIdToSessionIdFn)(DWORD, DWORD*);
-typedef BOOLEAN(WINAPI* WinStationQueryInformationWFn)(HANDLE, ULONG, int, PVOID, ULONG, PULONG);
+typedef PWINSTATIONQUERYINFORMATIONW WinStationQueryInformationWFn;
+
+// The types above are those mingw-w64's <wtsapi32.h> declares, where it
+// declares the entry point.
+template <class A, class B>
+struct TsSameType {
+    static const bool value = false;
+};
+template <class A>
+struct TsSameType<A, A> {
+    static const bool value = true;
+};
+#define TS_DECLARED_AS(type, entry) static_assert(TsSameType<type, decltype(&entry)>::value, #entry)
+TS_DECLARED_AS(TsTextEntries<char>::Open, WTSOpenServerA);
+TS_DECLARED_AS(TsTextEntries<WCHAR>::Open, WTSOpenServerW);
+TS_DECLARED_AS(WTSCloseServerFn, WTSCloseServer);
+TS_DECLARED_AS(TsTextEntries<char>::Sessions, WTSEnumerateSessionsA);
+TS_DECLARED_AS(TsTextEntries<WCHAR>::Sessions, WTSEnumerateSessionsW);
+TS_DECLARED_AS(TsTextEntries<char>::Processes, WTSEnumerateProcessesA);
+TS_DECLARED_AS(TsTextEntries<WCHAR>::Processes, WTSEnumerateProcessesW);
+TS_DECLARED_AS(WTSFreeMemoryFn, WTSFreeMemory);
+TS_DECLARED_AS(WTSSessionActionFn, WTSDisconnectSession);
+TS_DECLARED_AS(WTSSessionActionFn, WTSLogoffSession);
+TS_DECLARED_AS(WTSTerminateProcessFn, WTSTerminateProcess);
+TS_DECLARED_AS(TsTextEntries<char>::Send, WTSSendMessageA);
+TS_DECLARED_AS(TsTextEntries<WCHAR>::Send, WTSSendMessageW);
+TS_DECLARED_AS(TsTextEntries<char>::Query, WTSQuerySessionInformationA);
+TS_DECLARED_AS(TsTextEntries<WCHAR>::Query, WTSQuerySessionInformationW);
+TS_DECLARED_AS(WTSWaitSystemEventFn, WTSWaitSystemEvent);
+TS_DECLARED_AS(WTSShutdownSystemFn, WTSShutdownSystem);
+#undef TS_DECLARED_AS

@@ -106,14 +106,14 @@ bool AddSession(SessionAsker<Char>& ask, const Char* name, DWORD state, const Ch
                 UserLists* lists)
 {
     UserTexts t;
-    TextOf(ask, UserNameClass, user, &t.user);
+    TextOf(ask, WTSUserName, user, &t.user);
     if (!t.user)
         return false;
     if (!t.user[0])
         return true;  // no one is logged on to it
-    TextOf(ask, DomainNameClass, domain, &t.domain);
-    TextOf<Char>(ask, ClientNameClass, nullptr, &t.client);
-    ask.Ask(ClientAddressClass,
+    TextOf(ask, WTSDomainName, domain, &t.domain);
+    TextOf<Char>(ask, WTSClientName, nullptr, &t.client);
+    ask.Ask(WTSClientAddress,
             [&](const Answer<Char>& a) { xAddressText(a.template Holding<TsClientAddress>(), &t.address); });
     SessionTimes times;
     ask.Times(&times);

@@ -2,6 +2,7 @@
 // every request runs in.
 #include "extender/entry.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "extender/binding.h"
@@ -100,15 +101,21 @@ int xFailRequest(Request& r, int errorNumber)
     return Finish(r, -1);
 }
 
+// A number whose digits do not fit in 32 bits (above 4294967295, or below
+// -2147483648) is not an integer: wrapped, it would name another target.
 bool IsIntegerText(const char* text)
 {
     const char* p = text;
     while (*p == ' ')
         ++p;
+    const bool negative = *p == '-';
     if (*p == '+' || *p == '-')
         ++p;
-    while (*p >= '0' && *p <= '9')
-        ++p;
+    const uint64_t largest = negative ? 0x80000000ull : 0xFFFFFFFFull;
+    uint64_t value = 0;
+    for (; *p >= '0' && *p <= '9'; ++p)
+        if ((value = value * 10u + uint64_t(*p - '0')) > largest)
+            return false;
     return *p == '\0';
 }
 
@@ -120,7 +127,7 @@ int32_t ParseInteger(const char* text)
     const bool negative = *p == '-';
     if (*p == '+' || *p == '-')
         ++p;
-    uint32_t value = 0;  // wraps on overflow, as 32-bit arithmetic does
+    uint32_t value = 0;  // IsIntegerText has seen that the digits fit
     for (; *p >= '0' && *p <= '9'; ++p)
         value = value * 10u + uint32_t(*p - '0');
     return int32_t(negative ? 0u - value : value);

@@ -167,7 +167,7 @@ static void QueryClass(const BoundEntryPoints& entry, const char* server, DWORD 
     LPSTR buffer = nullptr;
     DWORD bytes = 0;
     if (entry.Ansi.QuerySessionInformation)
-        entry.Ansi.QuerySessionInformation(handle, session, infoClass, &buffer, &bytes);
+        entry.Ansi.QuerySessionInformation(handle, session, WTS_INFO_CLASS(infoClass), &buffer, &bytes);
     if (entry.WTSFreeMemory)
         entry.WTSFreeMemory(buffer);
     buffer = nullptr;
@@ -180,9 +180,9 @@ int WtsTest(Request& r)
     int32_t session, infoClass;
     if (!xNumberArg(r.Args[1], 0, &session))
         return xFailRequest(r, QRVTS_INVALID_SESSION_ID);
-    if (!xNumberArg(r.Args[2], 0, &infoClass) || infoClass < -1 || infoClass > 16)
+    if (!xNumberArg(r.Args[2], 0, &infoClass) || infoClass < -1 || infoClass > WTSClientProtocolType)
         return xFailRequest(r, QRVTS_INVALID_REQUEST);
-    const int first = infoClass < 0 ? 0 : infoClass, last = infoClass < 0 ? 16 : infoClass;
+    const int first = infoClass < 0 ? WTSInitialProgram : infoClass, last = infoClass < 0 ? WTSClientProtocolType : infoClass;
     for (int c = first; c <= last; ++c)
         QueryClass(r.Binding->Entry, r.Args[0], DWORD(session), c);
     return xCompleteInteger(r, 1);

@@ -40,7 +40,7 @@ void WINAPI Free(PVOID p)
     HeapFree(GetProcessHeap(), 0, p);
 }
 
-BOOL WINAPI FreeEx(int, PVOID p, ULONG)
+BOOL WINAPI FreeEx(WTS_TYPE_CLASS, PVOID p, ULONG)
 {
     Free(p);
     return TRUE;
@@ -68,7 +68,7 @@ BOOL WINAPI EnumSessions(HANDLE, DWORD, DWORD, TsSessionInfoOf<Char>** out, DWOR
     Char* names = reinterpret_cast<Char*>(records + n);
     for (DWORD i = 0; i < n; ++i) {
         records[i].SessionId = i;
-        records[i].State = i % 11;
+        records[i].State = WTS_CONNECTSTATE_CLASS(i % 11);  // 10: a state the platform does not name
         records[i].pWinStationName = WriteName(names + i * kNameChars, "RDP-Tcp#%lu", i);
     }
     *out = records;
@@ -95,7 +95,7 @@ BOOL WINAPI EnumProcesses(HANDLE, DWORD, DWORD, TsProcessInfoOf<Char>** out, DWO
 
 // Every session is the same rich one; texts in the entry point's form.
 template <class Char>
-BOOL WINAPI QueryInfo(HANDLE, DWORD, int infoClass, Char** buffer, DWORD* bytes)
+BOOL WINAPI QueryInfo(HANDLE, DWORD, WTS_INFO_CLASS infoClass, Char** buffer, DWORD* bytes)
 {
     ++Server.queries;
     char* b = Allocate<char>(64 * sizeof(Char));
@@ -126,10 +126,10 @@ BOOL WINAPI QueryInfo(HANDLE, DWORD, int infoClass, Char** buffer, DWORD* bytes)
     return TRUE;
 }
 
-BOOLEAN WINAPI QueryTimes(HANDLE, ULONG, int, PVOID info, ULONG, PULONG)
+BOOLEAN WINAPI QueryTimes(HANDLE, ULONG, WINSTATIONINFOCLASS, PVOID info, ULONG, PULONG)
 {
     const ULONGLONG time = 127859223670000000ull;  // 2006:03:04:05:06:07
-    for (size_t offset : {kConnectTimeOffset, kLogonTimeOffset, kLastInputTimeOffset, kCurrentTimeOffset})
+    for (size_t offset : {WINSTATION_CONNECT_TIME_OFFSET, WINSTATION_LOGON_TIME_OFFSET, WINSTATION_LAST_INPUT_TIME_OFFSET, WINSTATION_CURRENT_TIME_OFFSET})
         memcpy(static_cast<BYTE*>(info) + offset, &time, 8);
     return TRUE;
 }

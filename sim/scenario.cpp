@@ -1,5 +1,7 @@
 #include "sim/scenario.h"
 
+#include "support/wtsplatform.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +11,11 @@
 #include <vector>
 
 namespace {
+
+// Handles: the scenario's servers from 0x5100 on, four apart (and a count
+// of opens above the low 16 bits where every open has its own); those of
+// names only an open of any name takes, from 0x7F00 on.
+const uintptr_t kFirstServer = 0x5100, kUnknownServer = 0x7F00;
 
 std::string Trim(const std::string& s)
 {
@@ -165,6 +172,17 @@ std::vector<std::pair<std::string, SectionLines>> Sections(const char* path)
     return sections;
 }
 
+// An entry point's name without the final A or W of its form
+// ("WTSSendMessageA" and "WTSSendMessageW" are "WTSSendMessage"), and
+// with what follows it (".class", "@server").
+std::string WithoutForm(const std::string& key)
+{
+    const size_t end = key.find_first_of(".@");
+    const size_t at = end == std::string::npos ? key.size() : end;
+    const bool form = at > 1 && (key[at - 1] == 'A' || key[at - 1] == 'W') && islower((unsigned char)key[at - 2]);
+    return form ? key.substr(0, at - 1) + key.substr(at) : key;
+}
+
 // "TIME=SESSION STATE USER", the user "-" for a session that goes away.
 SimChange Change(const std::string& key, const std::string& value)
 {
@@ -225,6 +243,8 @@ void ServerKey(SimScenario& sc, const std::string& key, const std::string& value
         sc.silent.push_back(value);
     else if (key == "distincthandles")
         sc.distinctHandles = Number(value) != 0;
+    else if (key == "openany")
+        sc.openAny = Number(value) != 0;
 }
 
 // The scenario file ("Z:" and a Unix path, or a Windows path).
@@ -248,7 +268,7 @@ SimScenario Load()
             if (section == "server")
                 ServerKey(sc, key, value);
             else if (section == "fail")
-                sc.failures[key] = Number(value);
+                sc.failures[WithoutForm(key)] = Number(value);
             else if (section == "generate" && key == "sessions")
                 sc.generatedSessions = Number(value);
             else if (section == "generate" && key == "processes")
@@ -347,7 +367,7 @@ void Log(const char* format, va_list args)
 
 std::string SimServerName(HANDLE handle)
 {
-    const size_t index = ((reinterpret_cast<uintptr_t>(handle) & 0xFFFF) - 0x5100) / 4;
+    const size_t index = ((reinterpret_cast<uintptr_t>(handle) & 0xFFFF) - kFirstServer) / 4;
     return handle && index < Scenario().servers.size() ? Scenario().servers[index] : std::string();
 }
 
@@ -358,31 +378,95 @@ bool SimEmptyServer(HANDLE handle)
 
 bool SimFails(const std::string& entry, HANDLE handle, const std::string& detail)
 {
-    // The entry point's own name, then its name without the form's letter,
-    // which stands for both forms: each also for one server.
-    const char last = entry.empty() ? '\0' : entry.back();
-    const std::string base = last == 'A' || last == 'W' ? entry.substr(0, entry.size() - 1) : entry;
-    const auto& failures = Scenario().failures;
-    for (const std::string& name : {entry + detail, base + detail}) {
-        auto found = failures.find(name);
-        if (found == failures.end() && handle)
-            found = failures.find(name + "@" + SimServerName(handle));
-        if (found != failures.end()) {
-            SetLastError(found->second);
-            return true;
-        }
+    if ((reinterpret_cast<uintptr_t>(handle) & 0xFFFF) >= kUnknownServer) {
+        SetLastError(RPC_S_SERVER_UNAVAILABLE);
+        return true;
     }
-    return false;
+    const std::string name = WithoutForm(entry) + detail;
+    const auto& failures = Scenario().failures;
+    auto found = failures.find(name);
+    if (found == failures.end() && handle)
+        found = failures.find(name + "@" + SimServerName(handle));
+    if (found == failures.end())
+        return false;
+    SetLastError(found->second);
+    return true;
 }
 
-const SimSession* SimFindSession(DWORD id)
+const SimSession* SimFindSession(HANDLE handle, DWORD id)
 {
-    if (id == 0xFFFFFFFF)
+    if (id == WTS_CURRENT_SESSION)
         id = Scenario().currentSession;
+    if (SimEmptyServer(handle))
+        return nullptr;
     for (const SimSession& s : SimSessionsNow())
         if (s.id == id)
             return &s;
     return nullptr;
+}
+
+bool SimSessionIsThere(HANDLE handle, DWORD id)
+{
+    if (SimFindSession(handle, id))
+        return true;
+    SetLastError(ERROR_CTX_WINSTATION_NOT_FOUND);
+    return false;
+}
+
+bool SimProcessIsThere(HANDLE handle, DWORD id)
+{
+    if (!SimEmptyServer(handle))
+        for (const SimProcess& p : Scenario().processes)
+            if (p.id == id)
+                return true;
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+}
+
+HANDLE SimOpenHandle(const std::string& name)
+{
+    // Each open its own handle where the scenario asks for it, as the
+    // platform's are: a flush then reaches only its own.
+    static volatile LONG opened = 0;
+    const uintptr_t open = Scenario().distinctHandles ? uintptr_t(InterlockedIncrement(&opened)) << 16 : 0;
+    const auto& servers = Scenario().servers;
+    for (size_t i = 0; i < servers.size(); ++i)
+        if (servers[i] == name)
+            return reinterpret_cast<HANDLE>(kFirstServer + 4 * i + open);
+    return Scenario().openAny ? reinterpret_cast<HANDLE>(kUnknownServer + (open | 4 * servers.size())) : nullptr;
+}
+
+DWORD SimEventsOf(size_t from, size_t to)
+{
+    const SimScenario& sc = Scenario();
+    DWORD events = 0;
+    for (size_t i = from; i < to && i < sc.timeline.size(); ++i) {
+        const SimChange& c = sc.timeline[i];
+        const SimSession* before = nullptr;
+        for (const SimSession& s : sc.steps[i])
+            if (s.id == c.session)
+                before = &s;
+        const auto user = before ? before->texts.find(WTSUserName) : std::map<int, std::string>::const_iterator();
+        const std::string oldUser = before && user != before->texts.end() ? user->second : "";
+        const DWORD oldState = before ? before->state : DWORD(WTSInit);
+        const std::string newUser = c.gone ? "" : c.user;
+        if (!before)
+            events |= WTS_EVENT_CREATE;
+        if (c.gone)
+            events |= WTS_EVENT_DELETE;
+        if (oldState != c.state || c.gone || !before)
+            events |= WTS_EVENT_STATECHANGE;
+        if (!c.gone && c.state == WTSDisconnected && oldState != WTSDisconnected)
+            events |= WTS_EVENT_DISCONNECT;
+        if (!c.gone && (c.state == WTSActive || c.state == WTSConnected) &&
+            (!before || oldState == WTSDisconnected || oldState == WTSConnectQuery))
+            events |= WTS_EVENT_CONNECT;
+        if (!oldUser.empty() && oldUser != newUser)
+            events |= WTS_EVENT_LOGOFF;
+        if (!newUser.empty() && newUser != oldUser)
+            events |= WTS_EVENT_LOGON;
+    }
+    return events;
 }
 
 void SimHideEntryPoints(HMODULE module, const char* variable)

@@ -47,7 +47,7 @@ struct SimScenario {
     std::vector<SimSession> sessions;
     std::vector<SimProcess> processes;
     DWORD currentSession = 1;  // the caller's own session (id 0xFFFFFFFF)
-    DWORD eventFlags = 1;
+    DWORD eventFlags = 0;  // [server] events=: an event of these flags at every moment
     DWORD closeError = 0;  // WTSCloseServer sets this last error when not 0
     DWORD response = 1;
     DWORD generatedSessions = 0, generatedProcesses = 0, generatedServers = 0;  // [generate]
@@ -56,6 +56,7 @@ struct SimScenario {
     std::vector<std::vector<SimSession>> steps;     // the sessions after each change of the timeline
     std::vector<std::string> silent;                // servers whose waits end only when flushed
     bool distinctHandles = false;                   // every open gets a handle of its own
+    bool openAny = false;  // [server] openany=1: any name opens; its first call fails with 1722
     DWORD start = 0;                                // the tick count when the scenario was read
 };
 
@@ -76,8 +77,10 @@ void SimLogLocal(const char* format, ...);
 
 // Whether `entry` (with `detail`, such as ".5" for an information class)
 // is told to fail, for every server ("Entry") or for the server of `handle`
-// ("Entry@name"); a name without its final A or W stands for both forms of
-// the entry point. Sets the last error when so.
+// ("Entry@name"); a [fail] entry fails the entry point in both forms, with
+// or without its final A or W. Every call on the handle of a server that
+// only an open of any name gave fails with RPC_S_SERVER_UNAVAILABLE. Sets
+// the last error when so.
 bool SimFails(const std::string& entry, HANDLE handle = nullptr, const std::string& detail = "");
 
 // The name of the server behind a handle ("" for the local server).
@@ -87,7 +90,23 @@ std::string SimServerName(HANDLE handle);
 // and processes ([server] empty=NAME).
 bool SimEmptyServer(HANDLE handle);
 
-const SimSession* SimFindSession(DWORD id);
+// The session `id` of the server behind `handle` (the caller's own for
+// WTS_CURRENT_SESSION), as the timeline has made it by now; null when there
+// is none.
+const SimSession* SimFindSession(HANDLE handle, DWORD id);
+
+// Whether the server of `handle` has session `id`, or process `id`; when
+// not, the platform's error is set (ERROR_CTX_WINSTATION_NOT_FOUND, or
+// ERROR_INVALID_PARAMETER for a process).
+bool SimSessionIsThere(HANDLE handle, DWORD id);
+bool SimProcessIsThere(HANDLE handle, DWORD id);
+
+// The handle an open of server `name` gives: null for a name the scenario
+// does not know, unless it opens any name ([server] openany=1).
+HANDLE SimOpenHandle(const std::string& name);
+
+// The events (WTS_EVENT_...) of the timeline's changes from `from` up to `to`.
+DWORD SimEventsOf(size_t from, size_t to);
 
 // Takes the entry points named in the environment variable `variable`
 // (separated by commas) out of the export table of `module`, as the

@@ -8,13 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "api/tsplatform.h"
 #include "sim/scenario.h"
+#include "support/wtsplatform.h"
 
 namespace {
-
-const DWORD kSessionNotFound = 7022;
-const DWORD kServerUnavailable = 1722;
 
 // Every buffer handed out is one block: the records, then the texts.
 class BlockBuilder {
@@ -66,29 +63,19 @@ void Release(void* p)
 std::string Given(const char* ansi) { return SimFromAnsi(ansi); }
 std::string Given(const WCHAR* wide) { return SimUtf8(wide); }
 
+// Opening only makes a handle: on Vista and later the server is reached at
+// the first call made with it, so an open stays in the caller's process.
 template <class Char>
 HANDLE Open(const char* entry, const Char* given)
 {
     const std::string name = given ? Given(given) : "(null)";
-    if (SimFails(entry)) {
-        SimLog("%s name=%s -> 00000000", entry, name.c_str());
-        return nullptr;
-    }
-    const auto& servers = Scenario().servers;
-    for (size_t i = 0; i < servers.size(); ++i) {
-        if (given && servers[i] == name) {
-            // Each open its own handle where the scenario asks for it, as
-            // the platform's are: a flush then reaches only its own.
-            static volatile LONG opened = 0;
-            const uintptr_t open = Scenario().distinctHandles ? uintptr_t(InterlockedIncrement(&opened)) << 16 : 0;
-            HANDLE h = reinterpret_cast<HANDLE>(0x5100 + 4 * i + open);
-            SimLog("%s name=%s -> %p", entry, name.c_str(), h);
-            return h;
-        }
-    }
-    SimLog("%s name=%s -> 00000000", entry, name.c_str());
-    SetLastError(kServerUnavailable);
-    return nullptr;
+    const bool refused = given && SimFails(entry);  // the scenario's error is set
+    const DWORD error = refused ? GetLastError() : DWORD(RPC_S_SERVER_UNAVAILABLE);
+    HANDLE h = given && !refused ? SimOpenHandle(name) : nullptr;
+    SimLogLocal("%s name=%s -> %p", entry, name.c_str(), h);
+    if (!h)
+        SetLastError(error);
+    return h;
 }
 
 // A SID from its text form "S-1-authority-sub-...", the authority in
@@ -117,7 +104,7 @@ BOOL EnumerateProcesses(HANDLE server, DWORD filter, Record** out, DWORD* count)
 {
     std::vector<const SimProcess*> chosen;
     for (const SimProcess& p : Scenario().processes)
-        if (!SimEmptyServer(server) && (filter == 0xFFFFFFFE || p.session == filter))
+        if (!SimEmptyServer(server) && (filter == WTS_ANY_SESSION || p.session == filter))
             chosen.push_back(&p);
     BlockBuilder block(sizeof(Record) * chosen.size());
     std::vector<std::pair<size_t, size_t>> fixups;
@@ -150,10 +137,10 @@ BOOL EnumerateSessions(HANDLE server, Record** out, DWORD* count, size_t nameAt,
     for (size_t i = 0; i < sessions.size(); ++i) {
         Record* r = reinterpret_cast<Record*>(block.Header()) + i;
         r->SessionId = sessions[i].id;
-        r->State = sessions[i].state;
+        r->State = WTS_CONNECTSTATE_CLASS(sessions[i].state);
         if (sessions[i].hasName)
             fixups.push_back({i * sizeof *r + nameAt, block.AddText<Char>(sessions[i].name)});
-        for (const auto& [at, infoClass] : {std::make_pair(userAt, 5), std::make_pair(domainAt, 7)}) {
+        for (const auto& [at, infoClass] : {std::make_pair(userAt, int(WTSUserName)), std::make_pair(domainAt, int(WTSDomainName))}) {
             const auto text = sessions[i].texts.find(infoClass);
             if (at && text != sessions[i].texts.end())
                 fixups.push_back({i * sizeof *r + at, block.AddText<Char>(text->second)});
@@ -175,21 +162,21 @@ BYTE* QueryBuffer(const SimSession& s, int infoClass, DWORD* bytes)
         *bytes = DWORD(size);
     };
     const WORD product = WORD(s.product), protocol = WORD(s.protocol);
-    TsClientAddress address = {};
+    WTS_CLIENT_ADDRESS address = {};
     address.AddressFamily = s.family;
     memcpy(address.Address, s.address, sizeof address.Address);
     switch (infoClass) {
-    case 8: add(&s.state, 4); break;
-    case 9: add(&s.build, 4); break;
-    case 12: add(&product, 2); break;
-    case 13: add(&s.hardware, 4); break;
-    case 14: add(&address, sizeof address); break;
-    case 15: add(s.display, 12); break;
-    case 16: add(&protocol, 2); break;
+    case WTSConnectState: add(&s.state, 4); break;
+    case WTSClientBuildNumber: add(&s.build, 4); break;
+    case WTSClientProductId: add(&product, 2); break;
+    case WTSClientHardwareId: add(&s.hardware, 4); break;
+    case WTSClientAddress: add(&address, sizeof address); break;
+    case WTSClientDisplay: add(s.display, 12); break;
+    case WTSClientProtocolType: add(&protocol, 2); break;
     default: {
         auto text = s.texts.find(infoClass);
         const std::string& value =
-            text != s.texts.end() ? text->second : (infoClass == 6 ? s.name : std::string());
+            text != s.texts.end() ? text->second : (infoClass == WTSWinStationName ? s.name : std::string());
         const size_t at = block.AddText<Char>(value);
         *bytes = DWORD(block.Size() - at);
     }
@@ -199,35 +186,35 @@ BYTE* QueryBuffer(const SimSession& s, int infoClass, DWORD* bytes)
 
 // The entry points that exist in both forms.
 template <class Char>
-BOOL SessionsBasic(const char* entry, HANDLE h, DWORD reserved, DWORD version, TsSessionInfoOf<Char>** out,
-                   DWORD* count)
+BOOL SessionsBasic(const char* entry, HANDLE h, DWORD reserved, DWORD version,
+                   typename WtsRecords<Char>::Session** out, DWORD* count)
 {
     SimLog("%s handle=%p reserved=%lu version=%lu", entry, h, reserved, version);
     if (SimFails(entry, h))
         return FALSE;
-    return EnumerateSessions<Char>(h, out, count, offsetof(TsSessionInfoOf<Char>, pWinStationName));
+    return EnumerateSessions<Char>(h, out, count, offsetof(typename WtsRecords<Char>::Session, pWinStationName));
 }
 
 template <class Char>
-BOOL SessionsLevel1(const char* entry, HANDLE h, DWORD* level, DWORD filter, TsSessionInfo1Of<Char>** out,
-                    DWORD* count)
+BOOL SessionsLevel1(const char* entry, HANDLE h, DWORD* level, DWORD filter,
+                    typename WtsRecords<Char>::Session1** out, DWORD* count)
 {
     SimLog("%s handle=%p level=%lu filter=%lu", entry, h, level ? *level : 0, filter);
     if (SimFails(entry, h))
         return FALSE;
-    return EnumerateSessions<Char>(h, out, count, offsetof(TsSessionInfo1Of<Char>, pSessionName),
-                                   offsetof(TsSessionInfo1Of<Char>, pUserName),
-                                   offsetof(TsSessionInfo1Of<Char>, pDomainName));
+    typedef typename WtsRecords<Char>::Session1 Record;
+    return EnumerateSessions<Char>(h, out, count, offsetof(Record, pSessionName), offsetof(Record, pUserName),
+                                   offsetof(Record, pDomainName));
 }
 
 template <class Char>
-BOOL ProcessesBasic(const char* entry, HANDLE h, DWORD reserved, DWORD version, TsProcessInfoOf<Char>** out,
-                    DWORD* count)
+BOOL ProcessesBasic(const char* entry, HANDLE h, DWORD reserved, DWORD version,
+                    typename WtsRecords<Char>::Process** out, DWORD* count)
 {
     SimLog("%s handle=%p reserved=%lu version=%lu", entry, h, reserved, version);
     if (SimFails(entry, h))
         return FALSE;
-    return EnumerateProcesses<Char>(h, 0xFFFFFFFE, out, count);
+    return EnumerateProcesses<Char>(h, WTS_ANY_SESSION, out, count);
 }
 
 template <class Char>
@@ -236,17 +223,17 @@ BOOL ProcessesLevel1(const char* entry, HANDLE h, DWORD* level, DWORD session, C
     SimLog("%s handle=%p level=%lu session=%lu", entry, h, level ? *level : 0, session);
     if (SimFails(entry, h))
         return FALSE;
-    return EnumerateProcesses<Char>(h, session, reinterpret_cast<TsProcessInfoExOf<Char>**>(out), count);
+    return EnumerateProcesses<Char>(h, session, reinterpret_cast<typename WtsRecords<Char>::ProcessEx**>(out), count);
 }
 
-BOOL FreeEx(const char* entry, int type, PVOID p, ULONG count)
+BOOL FreeEx(const char* entry, WTS_TYPE_CLASS type, PVOID p, ULONG count)
 {
-    SimLogLocal("%s type=%d %p count=%lu", entry, type, p, count);
+    SimLogLocal("%s type=%d %p count=%lu", entry, int(type), p, count);
     Release(p);
     return TRUE;
 }
 
-// The lengths are characters for the ANSI form and bytes for the wide one.
+// The lengths are bytes, in both forms.
 template <class Char>
 BOOL Send(const char* entry, HANDLE h, DWORD session, Char* title, DWORD titleLength, Char* message,
           DWORD messageLength, DWORD style, DWORD timeout, DWORD* response, BOOL wait)
@@ -254,18 +241,17 @@ BOOL Send(const char* entry, HANDLE h, DWORD session, Char* title, DWORD titleLe
     SimLog("%s handle=%p session=%lu title=[%s] %lu message=[%s] %lu style=%lu timeout=%lu wait=%d", entry, h,
            session, title ? Given(title).c_str() : "(null)", titleLength, message ? Given(message).c_str() : "(null)",
            messageLength, style, timeout, wait);
-    if (SimFails(entry))
+    if (SimFails(entry, h) || !SimSessionIsThere(h, session))
         return FALSE;
     *response = Scenario().response;
     return TRUE;
 }
 
-// Waits: a wait on a server with a timeline ends when a change it has not
-// reported yet has happened; one on a silent server, or past the last
-// change, only when the handle is flushed. Flushes are counted per handle.
-const DWORD kEventFlush = 0x01000000;
-const DWORD kEventStateChange = 0x80, kEventLogon = 0x20, kEventLogoff = 0x40;
-
+// Waits, after the platform's documentation: a wait reports the events of
+// the changes that come after it began, only the bits it asked for, and
+// blocks until one comes; a silent server has none. A flush
+// (WTS_EVENT_FLUSH) ends the waits in progress on its own handle, which
+// then report WTS_EVENT_NONE.
 CRITICAL_SECTION* WaitLock()
 {
     static CRITICAL_SECTION lock;
@@ -280,12 +266,19 @@ std::map<HANDLE, DWORD>& Flushes()
     return flushes;
 }
 
-// The changes reported to the waits on each server, by its name: a server's
-// next wait, whatever its handle, reports only what came after.
-std::map<std::string, size_t>& Reported()
+DWORD FlushesOf(HANDLE h)
 {
-    static std::map<std::string, size_t> reported;
-    return reported;
+    EnterCriticalSection(WaitLock());
+    const DWORD n = Flushes()[h];
+    LeaveCriticalSection(WaitLock());
+    return n;
+}
+
+void Flush(HANDLE h)
+{
+    EnterCriticalSection(WaitLock());
+    ++Flushes()[h];
+    LeaveCriticalSection(WaitLock());
 }
 
 bool Silent(HANDLE h)
@@ -296,40 +289,17 @@ bool Silent(HANDLE h)
     return false;
 }
 
-void Flush(HANDLE h)
+// Blocks until a change after `from` (the changes that had happened when
+// the wait began) carries a bit of `mask`, or the handle is flushed.
+DWORD WaitForChange(HANDLE h, DWORD mask, size_t from)
 {
-    EnterCriticalSection(WaitLock());
-    ++Flushes()[h];
-    LeaveCriticalSection(WaitLock());
-}
-
-// The events of the changes from `from` up to `to`.
-DWORD EventsOf(size_t from, size_t to)
-{
-    DWORD events = 0;
-    for (size_t i = from; i < to; ++i) {
-        const SimChange& c = Scenario().timeline[i];
-        events |= kEventStateChange | (c.gone ? kEventLogoff : c.user.empty() ? 0 : kEventLogon);
-    }
-    return events;
-}
-
-DWORD WaitForChange(HANDLE h)
-{
-    EnterCriticalSection(WaitLock());
-    const DWORD flushes = Flushes()[h];
-    LeaveCriticalSection(WaitLock());
+    const DWORD flushes = FlushesOf(h);
     for (;;) {
-        EnterCriticalSection(WaitLock());
-        const size_t now = SimChangesNow(), seen = Reported()[SimServerName(h)];
-        const bool flushed = Flushes()[h] != flushes, changed = !Silent(h) && now > seen;
-        if (changed)
-            Reported()[SimServerName(h)] = now;
-        LeaveCriticalSection(WaitLock());
-        if (flushed)
-            return 0;
-        if (changed)
-            return EventsOf(seen, now);
+        if (FlushesOf(h) != flushes)
+            return WTS_EVENT_NONE;
+        const DWORD events = Silent(h) ? 0 : SimEventsOf(from, SimChangesNow()) & mask;
+        if (events)
+            return events;
         Sleep(10);
     }
 }
@@ -340,9 +310,9 @@ BOOL Query(const char* entry, HANDLE h, DWORD session, int infoClass, Char** buf
     SimLog("%s handle=%p session=%lu class=%d", entry, h, session, infoClass);
     if (SimFails(entry, h) || SimFails(entry, h, "." + std::to_string(infoClass)))
         return FALSE;
-    const SimSession* s = SimFindSession(session);
+    const SimSession* s = SimFindSession(h, session);
     if (!s) {
-        SetLastError(kSessionNotFound);
+        SetLastError(ERROR_CTX_WINSTATION_NOT_FOUND);
         return FALSE;
     }
     *buffer = reinterpret_cast<Char*>(QueryBuffer<Char>(*s, infoClass, bytes));
@@ -360,7 +330,7 @@ HANDLE WINAPI WTSOpenServerExW(LPWSTR name) { return Open("WTSOpenServerExW", na
 
 void WINAPI WTSCloseServer(HANDLE h)
 {
-    SimLog("WTSCloseServer %p", h);
+    SimLogLocal("WTSCloseServer %p", h);
     if (Scenario().closeError)
         SetLastError(Scenario().closeError);
 }
@@ -371,40 +341,40 @@ void WINAPI WTSFreeMemory(PVOID p)
     Release(p);
 }
 
-BOOL WINAPI WTSFreeMemoryExA(int type, PVOID p, ULONG count) { return FreeEx("WTSFreeMemoryExA", type, p, count); }
-BOOL WINAPI WTSFreeMemoryExW(int type, PVOID p, ULONG count) { return FreeEx("WTSFreeMemoryExW", type, p, count); }
+BOOL WINAPI WTSFreeMemoryExA(WTS_TYPE_CLASS type, PVOID p, ULONG count) { return FreeEx("WTSFreeMemoryExA", type, p, count); }
+BOOL WINAPI WTSFreeMemoryExW(WTS_TYPE_CLASS type, PVOID p, ULONG count) { return FreeEx("WTSFreeMemoryExW", type, p, count); }
 
-BOOL WINAPI WTSEnumerateSessionsA(HANDLE h, DWORD reserved, DWORD version, TsSessionInfo** out, DWORD* count)
+BOOL WINAPI WTSEnumerateSessionsA(HANDLE h, DWORD reserved, DWORD version, PWTS_SESSION_INFOA* out, DWORD* count)
 {
-    return SessionsBasic("WTSEnumerateSessionsA", h, reserved, version, out, count);
+    return SessionsBasic<char>("WTSEnumerateSessionsA", h, reserved, version, out, count);
 }
 
-BOOL WINAPI WTSEnumerateSessionsW(HANDLE h, DWORD reserved, DWORD version, TsSessionInfoOf<WCHAR>** out,
+BOOL WINAPI WTSEnumerateSessionsW(HANDLE h, DWORD reserved, DWORD version, PWTS_SESSION_INFOW* out,
                                   DWORD* count)
 {
-    return SessionsBasic("WTSEnumerateSessionsW", h, reserved, version, out, count);
+    return SessionsBasic<WCHAR>("WTSEnumerateSessionsW", h, reserved, version, out, count);
 }
 
-BOOL WINAPI WTSEnumerateSessionsExA(HANDLE h, DWORD* level, DWORD filter, TsSessionInfo1** out, DWORD* count)
+BOOL WINAPI WTSEnumerateSessionsExA(HANDLE h, DWORD* level, DWORD filter, PWTS_SESSION_INFO_1A* out, DWORD* count)
 {
-    return SessionsLevel1("WTSEnumerateSessionsExA", h, level, filter, out, count);
+    return SessionsLevel1<char>("WTSEnumerateSessionsExA", h, level, filter, out, count);
 }
 
-BOOL WINAPI WTSEnumerateSessionsExW(HANDLE h, DWORD* level, DWORD filter, TsSessionInfo1Of<WCHAR>** out,
+BOOL WINAPI WTSEnumerateSessionsExW(HANDLE h, DWORD* level, DWORD filter, PWTS_SESSION_INFO_1W* out,
                                     DWORD* count)
 {
-    return SessionsLevel1("WTSEnumerateSessionsExW", h, level, filter, out, count);
+    return SessionsLevel1<WCHAR>("WTSEnumerateSessionsExW", h, level, filter, out, count);
 }
 
-BOOL WINAPI WTSEnumerateProcessesA(HANDLE h, DWORD reserved, DWORD version, TsProcessInfo** out, DWORD* count)
+BOOL WINAPI WTSEnumerateProcessesA(HANDLE h, DWORD reserved, DWORD version, PWTS_PROCESS_INFOA* out, DWORD* count)
 {
-    return ProcessesBasic("WTSEnumerateProcessesA", h, reserved, version, out, count);
+    return ProcessesBasic<char>("WTSEnumerateProcessesA", h, reserved, version, out, count);
 }
 
-BOOL WINAPI WTSEnumerateProcessesW(HANDLE h, DWORD reserved, DWORD version, TsProcessInfoOf<WCHAR>** out,
+BOOL WINAPI WTSEnumerateProcessesW(HANDLE h, DWORD reserved, DWORD version, PWTS_PROCESS_INFOW* out,
                                    DWORD* count)
 {
-    return ProcessesBasic("WTSEnumerateProcessesW", h, reserved, version, out, count);
+    return ProcessesBasic<WCHAR>("WTSEnumerateProcessesW", h, reserved, version, out, count);
 }
 
 BOOL WINAPI WTSEnumerateProcessesExA(HANDLE h, DWORD* level, DWORD session, LPSTR* out, DWORD* count)
@@ -420,19 +390,19 @@ BOOL WINAPI WTSEnumerateProcessesExW(HANDLE h, DWORD* level, DWORD session, LPWS
 BOOL WINAPI WTSDisconnectSession(HANDLE h, DWORD session, BOOL wait)
 {
     SimLog("WTSDisconnectSession handle=%p session=%lu wait=%d", h, session, wait);
-    return !SimFails("WTSDisconnectSession");
+    return !SimFails("WTSDisconnectSession", h) && SimSessionIsThere(h, session);
 }
 
 BOOL WINAPI WTSLogoffSession(HANDLE h, DWORD session, BOOL wait)
 {
     SimLog("WTSLogoffSession handle=%p session=%lu wait=%d", h, session, wait);
-    return !SimFails("WTSLogoffSession");
+    return !SimFails("WTSLogoffSession", h) && SimSessionIsThere(h, session);
 }
 
 BOOL WINAPI WTSTerminateProcess(HANDLE h, DWORD process, DWORD exitCode)
 {
     SimLog("WTSTerminateProcess handle=%p process=%lu exit=%lu", h, process, exitCode);
-    return !SimFails("WTSTerminateProcess");
+    return !SimFails("WTSTerminateProcess", h) && SimProcessIsThere(h, process);
 }
 
 BOOL WINAPI WTSSendMessageA(HANDLE h, DWORD session, LPSTR title, DWORD titleLength, LPSTR message,
@@ -449,31 +419,32 @@ BOOL WINAPI WTSSendMessageW(HANDLE h, DWORD session, LPWSTR title, DWORD titleLe
                 wait);
 }
 
-BOOL WINAPI WTSQuerySessionInformationA(HANDLE h, DWORD session, int infoClass, LPSTR* buffer, DWORD* bytes)
+BOOL WINAPI WTSQuerySessionInformationA(HANDLE h, DWORD session, WTS_INFO_CLASS infoClass, LPSTR* buffer, DWORD* bytes)
 {
     return Query("WTSQuerySessionInformationA", h, session, infoClass, buffer, bytes);
 }
 
-BOOL WINAPI WTSQuerySessionInformationW(HANDLE h, DWORD session, int infoClass, LPWSTR* buffer, DWORD* bytes)
+BOOL WINAPI WTSQuerySessionInformationW(HANDLE h, DWORD session, WTS_INFO_CLASS infoClass, LPWSTR* buffer, DWORD* bytes)
 {
     return Query("WTSQuerySessionInformationW", h, session, infoClass, buffer, bytes);
 }
 
 BOOL WINAPI WTSWaitSystemEvent(HANDLE h, DWORD mask, DWORD* flags)
 {
+    const size_t from = SimChangesNow();
     SimLog("WTSWaitSystemEvent handle=%p mask=%lu", h, mask);
     if (SimFails("WTSWaitSystemEvent", h))
         return FALSE;
-    if (mask & kEventFlush) {
+    if (mask & WTS_EVENT_FLUSH) {
         Flush(h);
-        *flags = 0;
+        *flags = WTS_EVENT_NONE;
         return TRUE;
     }
-    if (Scenario().timeline.empty() && !Silent(h)) {
-        *flags = Scenario().eventFlags;
-        return TRUE;
-    }
-    *flags = WaitForChange(h);
+    // A server with an event at every moment ([server] events=) answers at
+    // once with what was asked of it.
+    *flags = Silent(h) ? 0 : Scenario().eventFlags & mask;
+    if (!*flags)
+        *flags = WaitForChange(h, mask, from);
     SimLog("WTSWaitSystemEvent handle=%p -> %lu", h, *flags);
     return TRUE;
 }
@@ -481,7 +452,7 @@ BOOL WINAPI WTSWaitSystemEvent(HANDLE h, DWORD mask, DWORD* flags)
 BOOL WINAPI WTSShutdownSystem(HANDLE h, DWORD flags)
 {
     SimLog("WTSShutdownSystem handle=%p flags=%lu", h, flags);
-    return !SimFails("WTSShutdownSystem");
+    return !SimFails("WTSShutdownSystem", h);
 }
 
 // The library of an older platform lacks entry points: those named in

@@ -71,12 +71,20 @@ bool xListAppendNumber(ListText* list, unsigned long value)
     return true;
 }
 
+void xListBlankSeparators(char* from, char* to)
+{
+    for (; from < to; ++from)
+        if (*from == kListDelimiter || *from == '\r' || *from == '\n')
+            *from = ' ';
+}
+
 bool xListAppendText(ListText* list, const char* text)
 {
     const size_t n = text ? strlen(text) : 0;
     if (!Grow(list, n + 1))
         return false;
     memcpy(list->text + list->length, text ? text : "", n);
+    xListBlankSeparators(list->text + list->length, list->text + list->length + n);
     list->length += n;
     list->text[list->length++] = kListDelimiter;
     list->text[list->length] = '\0';

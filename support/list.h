@@ -12,11 +12,17 @@ struct ListText {
 };
 
 // The two items every list is made of, each followed by the delimiter: an
-// unsigned decimal number ("%lu") and a text ("%s", null as empty). On a
-// failed allocation the list's text is released and left null; they return
-// false then.
+// unsigned decimal number ("%lu") and a text ("%s", null as empty), whose
+// TAB, CR and LF characters become spaces, so that every list keeps one item
+// per entry whatever a name holds. On a failed allocation the list's text
+// is released and left null; they return false then.
 bool xListAppendNumber(ListText* list, unsigned long value);
 bool xListAppendText(ListText* list, const char* text);
+
+// Turns each TAB, CR and LF from `from` up to `to` into a space. No code
+// page has a trail byte below 0x40, so a byte-wise pass is safe in ANSI
+// and UTF-8 texts alike.
+void xListBlankSeparators(char* from, char* to);
 
 // Makes room for `characters` more characters at once, where the caller
 // knows roughly how long the list will be. False when memory ran out.

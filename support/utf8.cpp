@@ -76,6 +76,7 @@ bool xListAppendWide(ListText* list, const WCHAR* text)
     const int bytes = units ? WideCharToMultiByte(CP_UTF8, 0, text, units, list->text + list->length,
                                                   units * 3, nullptr, nullptr)
                             : 0;
+    xListBlankSeparators(list->text + list->length, list->text + list->length + bytes);
     list->length += size_t(bytes);
     list->text[list->length++] = kListDelimiter;
     list->text[list->length] = '\0';

@@ -140,16 +140,17 @@ protected:
 
 TEST(TextToNumber, IsIntegerTextAndParseInteger)
 {
-    for (const char* yes : {"", " ", "   ", "+", "-", " -", "42", " +42", "-7", "007", "99999999999"})
+    for (const char* yes : {"", " ", "   ", "+", "-", " -", "42", " +42", "-7", "007", "4294967295", "+4294967295",
+                            "-2147483648", "00000000000004294967295"})
         EXPECT_TRUE(IsIntegerText(yes)) << "[" << yes << "]";
-    for (const char* no : {"42 ", "4 2", "a", "1a", "--1", "+-1", "\t1", "0x10", "1.0"})
+    for (const char* no : {"42 ", "4 2", "a", "1a", "--1", "+-1", "\t1", "0x10", "1.0", "4294967296", "-2147483649",
+                           "99999999999999999999", "18446744073709551617"})
         EXPECT_FALSE(IsIntegerText(no)) << "[" << no << "]";
     EXPECT_EQ(ParseInteger(" +42"), 42);
     EXPECT_EQ(ParseInteger("-7"), -7);
     EXPECT_EQ(ParseInteger(""), 0);
     EXPECT_EQ(ParseInteger(" -"), 0);
-    EXPECT_EQ(ParseInteger("4294967295"), -1);  // wraps in 32 bits
-    EXPECT_EQ(ParseInteger("4294967296"), 0);
+    EXPECT_EQ(ParseInteger("4294967295"), -1);  // the caller's own session, as 32 bits hold it
     EXPECT_EQ(ParseInteger("-2147483648"), INT32_MIN);
     EXPECT_EQ(ParseInteger("12ab"), 12);
 }

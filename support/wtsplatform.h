@@ -1,0 +1,119 @@
+/* The terminal-services platform's own values and records, for the library,
+ * the simulator and velquor.exe alike: mingw-w64's <wtsapi32.h>,
+ * <winternl.h>, <winuser.h> and <winerror.h> where they hold them (event
+ * masks, WTS_EVENT_FLUSH, the information classes up to WTSSessionInfo, the
+ * connect states, the shutdown flags, the message-box answers, the basic
+ * records, the errors), and below, each with the documentation page it comes
+ * from, what mingw-w64 10 lacks. Nothing else declares a platform value. */
+#ifndef VELQUOR_WTSPLATFORM_H
+#define VELQUOR_WTSPLATFORM_H
+
+#include <windows.h>
+#include <wtsapi32.h>
+#include <winternl.h>
+
+/* "WTSEnumerateProcessesEx" page: every session's processes. */
+#ifndef WTS_ANY_SESSION
+#define WTS_ANY_SESSION ((DWORD)0xFFFFFFFE)
+#endif
+
+/* "WTSFreeMemoryEx" page: what a level-1 buffer holds. */
+typedef enum _WTS_TYPE_CLASS {
+    WTSTypeProcessInfoLevel0,
+    WTSTypeProcessInfoLevel1,
+    WTSTypeSessionInfoLevel1
+} WTS_TYPE_CLASS;
+
+/* "WTS_SESSION_INFO_1A" / "WTS_SESSION_INFO_1W" pages (Windows 7 and
+ * Server 2008 R2 on, through WTSEnumerateSessionsEx). */
+typedef struct _WTS_SESSION_INFO_1A {
+    DWORD ExecEnvId;
+    WTS_CONNECTSTATE_CLASS State;
+    DWORD SessionId;
+    LPSTR pSessionName;
+    LPSTR pHostName;
+    LPSTR pUserName;
+    LPSTR pDomainName;
+    LPSTR pFarmName;
+} WTS_SESSION_INFO_1A, *PWTS_SESSION_INFO_1A;
+
+typedef struct _WTS_SESSION_INFO_1W {
+    DWORD ExecEnvId;
+    WTS_CONNECTSTATE_CLASS State;
+    DWORD SessionId;
+    LPWSTR pSessionName;
+    LPWSTR pHostName;
+    LPWSTR pUserName;
+    LPWSTR pDomainName;
+    LPWSTR pFarmName;
+} WTS_SESSION_INFO_1W, *PWTS_SESSION_INFO_1W;
+
+/* "WTS_PROCESS_INFO_EXA" / "WTS_PROCESS_INFO_EXW" pages (Windows 7 and
+ * Server 2008 R2 on, through WTSEnumerateProcessesEx level 1). */
+typedef struct _WTS_PROCESS_INFO_EXA {
+    DWORD SessionId;
+    DWORD ProcessId;
+    LPSTR pProcessName;
+    PSID pUserSid;
+    DWORD NumberOfThreads;
+    DWORD HandleCount;
+    DWORD PagefileUsage;
+    DWORD PeakPagefileUsage;
+    DWORD WorkingSetSize;
+    DWORD PeakWorkingSetSize;
+    LARGE_INTEGER UserTime;
+    LARGE_INTEGER KernelTime;
+} WTS_PROCESS_INFO_EXA, *PWTS_PROCESS_INFO_EXA;
+
+typedef struct _WTS_PROCESS_INFO_EXW {
+    DWORD SessionId;
+    DWORD ProcessId;
+    LPWSTR pProcessName;
+    PSID pUserSid;
+    DWORD NumberOfThreads;
+    DWORD HandleCount;
+    DWORD PagefileUsage;
+    DWORD PeakPagefileUsage;
+    DWORD WorkingSetSize;
+    DWORD PeakWorkingSetSize;
+    LARGE_INTEGER UserTime;
+    LARGE_INTEGER KernelTime;
+} WTS_PROCESS_INFO_EXW, *PWTS_PROCESS_INFO_EXW;
+
+/* WINSTATIONINFORMATIONW (WinStationInformation, class 8, of winsta.dll's
+ * WinStationQueryInformationW): <winternl.h> gives its size and LogonId
+ * only; the times follow LogonId as winsta.h lays the record out
+ * (ConnectState, WinStationName[33], LogonId, ConnectTime, DisconnectTime,
+ * LastInputTime, LogonTime, Status, Domain, UserName, CurrentTime, as the
+ * WINSTATIONINFORMATION page of the Process Hacker documentation shows it):
+ * byte offsets of the FILETIME values. */
+#define WINSTATION_CONNECT_TIME_OFFSET 80
+#define WINSTATION_DISCONNECT_TIME_OFFSET 88
+#define WINSTATION_LAST_INPUT_TIME_OFFSET 96
+#define WINSTATION_LOGON_TIME_OFFSET 104
+#define WINSTATION_CURRENT_TIME_OFFSET 1208 /* the record's last eight bytes */
+
+#ifdef __cplusplus
+/* The records of one character width: char for the ...A entry points, WCHAR
+ * for the ...W ones. */
+template <class Char>
+struct WtsRecords;
+
+template <>
+struct WtsRecords<char> {
+    typedef WTS_SESSION_INFOA Session;
+    typedef WTS_SESSION_INFO_1A Session1;
+    typedef WTS_PROCESS_INFOA Process;
+    typedef WTS_PROCESS_INFO_EXA ProcessEx;
+};
+
+template <>
+struct WtsRecords<WCHAR> {
+    typedef WTS_SESSION_INFOW Session;
+    typedef WTS_SESSION_INFO_1W Session1;
+    typedef WTS_PROCESS_INFOW Process;
+    typedef WTS_PROCESS_INFO_EXW ProcessEx;
+};
+#endif
+
+#endif
