@@ -238,8 +238,16 @@ LONG WaitEvent(LPCSTR serverName, DWORD eventMask, DWORD* eventFlags)
     ExportCall call;
     if (!eventFlags)
         return QRVTS_INVALID_PARAMETER;
-    if (eventMask & WTS_EVENT_FLUSH)
+    if (eventMask & WTS_EVENT_FLUSH) {
+        // The platform's flush ends the waits on the handle it is given; a
+        // handle opened for it would have none. The library's own waits on
+        // that server are what it can reach.
+        if (!xServesForm<Char>(call.Bound(), call.Bound().Entry.WTSWaitSystemEvent))
+            return QRVTS_NOT_AVAILABLE;
         FlushPendingWaits(serverName);
+        *eventFlags = WTS_EVENT_NONE;
+        return QRVTS_OK;
+    }
     return OnServer<Char>(call, serverName, &BoundEntryPoints::WTSWaitSystemEvent, QRVTS_WAIT_FAILED,
                           "WTSWaitSystemEventX() : QRVTS_WaitSystemEvent$()", [&](auto entry, HANDLE h) {
                               PendingWaitScope pending(serverName, h, entry);

@@ -6,17 +6,15 @@
 #include <windows.h>
 
 #include "velquor.h"
+#include "support/wtsplatform.h"
 
 #define EXIT_ANSWERED 0
 #define EXIT_ALL_FAILED 1
 #define EXIT_USAGE 2
 #define EXIT_SOME_FAILED 3
 #define MAX_FIELDS 32
-#define OWN_SESSION 0xFFFFFFFFul  /* the caller's own session, where one session is meant */
-#define ALL_SESSIONS 0xFFFFFFFFul /* every session, for the processes */
-#define EVENT_FLUSH 0x01000000ul
-#define EVENT_ALL 0x7FFFFFFFul
-#define WINDOWS_TIMEOUT 1460ul /* ERROR_TIMEOUT */
+#define OWN_SESSION WTS_CURRENT_SESSION /* the caller's own session, where one session is meant */
+#define ALL_SESSIONS 0xFFFFFFFFul       /* every session, for the processes (the library's filter) */
 
 /* ---- Output records: a row is the values of the command's columns. ---- */
 
@@ -108,6 +106,7 @@ typedef struct Stream {
     const Column* columns;
     const char* format;
     int jsonLines, written, counted; /* rows written; those of them written under a limit */
+    int ended;                       /* the stream's end is written: no row comes after it */
     size_t width[MAX_FIELDS];
     CRITICAL_SECTION lock;
 } Stream;

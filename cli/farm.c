@@ -127,7 +127,7 @@ static void FlushAll(const Options* o)
     int i;
     for (i = 0; i < o->serverCount; ++i) {
         DWORD ignored;
-        QRVTS_WaitSystemEventUtf8(o->servers[i], EVENT_FLUSH, &ignored);
+        QRVTS_WaitSystemEventUtf8(o->servers[i], WTS_EVENT_FLUSH, &ignored);
     }
 }
 
@@ -192,7 +192,7 @@ static DWORD WINAPI WaitWorker(void* context)
     memset(&row, 0, sizeof row);
     row.code = error ? QRVTS_GetLastErrorCode() : 0;
     if (!error && s->stopping && events == 0)
-        error = QRVTS_WAIT_FAILED, row.code = WINDOWS_TIMEOUT; /* released by the flush: no answer in time */
+        error = QRVTS_WAIT_FAILED, row.code = ERROR_TIMEOUT; /* released by the flush: no answer in time */
     row.error = error;
     row.values[0] = Copy(server);
     row.values[1] = Number(s->options->target);
@@ -224,8 +224,9 @@ int WaitFarm(const Options* o)
 
 /* ---- watch: the differences of the user sessions after each event ---- */
 
-static const Column kWatchColumns[] = {{"time", 0}, {"server", 0}, {"event", 0}, {"session", 1},
-                                       {"state", 0}, {"user", 0}, {NULL, 0}};
+static const Column kWatchColumns[] = {{"time", 0}, {"server", 0}, {"event", 0}, {"session", 1}, {"state", 0},
+                                       {"user", 0}, {"flags", 1}, {NULL, 0}};
+#define WATCH_FIELDS 7
 
 /* The user sessions as last read: "id TAB state TAB user" a line. */
 typedef struct Known {
@@ -276,20 +277,23 @@ static int FindSession(const char* lines, const char* id, char* line, size_t siz
     return 0;
 }
 
+/* One event line; `flags` are the platform's events of the wake-up that
+ * showed it (0 for a difference seen on a reading after a failure). */
 static void Event(Streaming* s, const char* server, const char* event, const char* id, const char* state,
-                  const char* user)
+                  const char* user, DWORD flags)
 {
     const DWORD limit = s->options->countGiven ? s->options->count : 0;
-    const char* values[6] = {NULL, server, event, id, state, user};
+    const char* values[WATCH_FIELDS - 1] = {NULL, server, event, id, state, user};
     Row row;
     int k, counted;
     memset(&row, 0, sizeof row);
-    for (k = 0; k < 6; ++k)
+    for (k = 0; k < WATCH_FIELDS - 1; ++k)
         row.values[k] = k ? Copy(values[k]) : NowIso();
+    row.values[WATCH_FIELDS - 1] = Number(flags);
     counted = StreamRow(&s->out, server, &row, limit);
     if (limit && (counted == 0 || (DWORD)counted >= limit))
         SetEvent(s->stop);
-    for (k = 0; k < 6; ++k)
+    for (k = 0; k < WATCH_FIELDS; ++k)
         free(row.values[k]);
 }
 
@@ -313,25 +317,26 @@ static void Fields(char* line, char** id, char** state, char** user)
     *(*user)++ = '\0';
 }
 
-/* Every difference between two readings, as events. */
-static void Differences(Streaming* s, const char* server, const char* before, const char* after)
+/* Every difference between two readings, as events; how many. */
+static int Differences(Streaming* s, const char* server, const char* before, const char* after, DWORD flags)
 {
     const char* p;
     char line[1024], old[1024];
+    int n = 0;
     for (p = after; *p;) {
         char *id, *state, *user, *oldId, *oldState, *oldUser;
         p = CopyLine(p, line, sizeof line);
         Fields(line, &id, &state, &user);
         if (!FindSession(before, id, old, sizeof old)) {
-            Event(s, server, "logon", id, state, user);
+            Event(s, server, "logon", id, state, user, flags), ++n;
             continue;
         }
         Fields(old, &oldId, &oldState, &oldUser);
         if (strcmp(oldUser, user) != 0) {
-            Event(s, server, "logoff", id, oldState, oldUser);
-            Event(s, server, "logon", id, state, user);
+            Event(s, server, "logoff", id, oldState, oldUser, flags);
+            Event(s, server, "logon", id, state, user, flags), n += 2;
         } else if (strcmp(oldState, state) != 0) {
-            Event(s, server, StateEvent(oldState, state), id, state, user);
+            Event(s, server, StateEvent(oldState, state), id, state, user, flags), ++n;
         }
     }
     for (p = before; *p;) {
@@ -339,12 +344,15 @@ static void Differences(Streaming* s, const char* server, const char* before, co
         p = CopyLine(p, line, sizeof line);
         Fields(line, &id, &state, &user);
         if (!FindSession(after, id, old, sizeof old))
-            Event(s, server, "logoff", id, state, user);
+            Event(s, server, "logoff", id, state, user, flags), ++n;
     }
+    return n;
 }
 
-/* A failure of the server, as an event; then a wait that grows from one
- * second to a minute before the next try, cut short by the stop. */
+/* A failure of the server, as an event; then a wait before the next try
+ * that doubles from one second up to WATCH_BACKOFF_CAP, cut short by the
+ * stop. */
+#define WATCH_BACKOFF_CAP 60000
 static void Failed(Streaming* s, const char* server, LONG error, DWORD* backOff)
 {
     Row row;
@@ -355,43 +363,54 @@ static void Failed(Streaming* s, const char* server, LONG error, DWORD* backOff)
     row.values[0] = NowIso();
     row.values[1] = Copy(server);
     row.values[2] = Copy("error");
-    for (k = 3; k < 6; ++k)
+    for (k = 3; k < WATCH_FIELDS; ++k)
         row.values[k] = Copy("");
     StreamRow(&s->out, server, &row, 0);
-    for (k = 0; k < 6; ++k)
+    for (k = 0; k < WATCH_FIELDS; ++k)
         free(row.values[k]);
     WaitForSingleObject(s->stop, *backOff);
-    *backOff = *backOff >= 32000 ? 60000 : *backOff * 2;
+    *backOff = *backOff * 2 > WATCH_BACKOFF_CAP ? WATCH_BACKOFF_CAP : *backOff * 2;
 }
 
+/* One server watched: a reading, then a wait for any event (which blocks
+ * until the server has one, or the stop flushes it), then a reading again
+ * and the differences. A wake-up whose reading shows none is still told,
+ * as the event "other" with the platform's flags. The server counts as
+ * failed when its last try failed. */
 static DWORD WINAPI WatchWorker(void* context)
 {
     Streaming* s = (Streaming*)context;
     const char* server = NextServer(s);
     char* known = NULL;
-    DWORD backOff = 1000;
+    DWORD backOff = 1000, events = 0;
     LONG error;
+    int failing = 0;
     if (!server)
         return 0;
     while (!s->stopping) {
         char* now = ReadUsers(server, &error);
-        DWORD events = 0;
         if (!now) {
+            failing = 1;
             Failed(s, server, error, &backOff);
             continue;
         }
-        backOff = 1000;
-        if (known)
-            Differences(s, server, known, now);
+        failing = 0, backOff = 1000;
+        if (known && Differences(s, server, known, now, events) == 0 && events && !s->stopping)
+            Event(s, server, "other", "", "", "", events);
         free(known);
         known = now;
         if (s->stopping)
             break;
-        error = QRVTS_WaitSystemEventUtf8(server, EVENT_ALL, &events);
-        if (error && !s->stopping)
+        events = 0;
+        error = QRVTS_WaitSystemEventUtf8(server, WTS_EVENT_ALL, &events);
+        if (error && !s->stopping) {
+            failing = 1;
             Failed(s, server, error, &backOff);
+        }
     }
     free(known);
+    if (failing)
+        InterlockedIncrement(&s->failed);
     return 0;
 }
 
@@ -402,5 +421,5 @@ int WatchFarm(const Options* o)
     StreamStart(&s.out, kWatchColumns, o->format, 1, o);
     RunStream(&s, WatchWorker);
     StreamEnd(&s.out);
-    return EXIT_ANSWERED;
+    return StreamStatus(&s);
 }

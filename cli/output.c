@@ -332,7 +332,7 @@ void WriteAnswers(const Command* c, const Options* o, const Answer* answers, int
 void StreamStart(Stream* s, const Column* columns, const char* format, int jsonLines, const Options* o)
 {
     int k, i;
-    s->columns = columns, s->format = format, s->jsonLines = jsonLines, s->written = 0, s->counted = 0;
+    s->columns = columns, s->format = format, s->jsonLines = jsonLines, s->written = 0, s->counted = 0, s->ended = 0;
     InitializeCriticalSection(&s->lock);
     for (k = 0; columns[k].name; ++k)
         s->width[k] = strlen(columns[k].name) < 10 ? 10 : strlen(columns[k].name);
@@ -366,7 +366,7 @@ int StreamRow(Stream* s, const char* server, const Row* row, DWORD limit)
 {
     int n = ColumnCount(s->columns), counted = 1;
     EnterCriticalSection(&s->lock);
-    if (row && limit && (DWORD)s->counted >= limit) {
+    if (s->ended || (row && limit && (DWORD)s->counted >= limit)) {
         LeaveCriticalSection(&s->lock);
         return 0;
     }
@@ -400,6 +400,7 @@ void StreamEnd(Stream* s)
     EnterCriticalSection(&s->lock);
     if (strcmp(s->format, "json") == 0 && !s->jsonLines)
         printf("%s]\n", s->written ? "\n" : "");
+    s->ended = 1;
     fflush(stdout);
     LeaveCriticalSection(&s->lock);
 }

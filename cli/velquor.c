@@ -622,7 +622,12 @@ static void Help(const Command* only)
            "                   --user NAME or DOMAIN\\NAME, --state STATE, --idle-over TIME (90m, 2h),\r\n"
            "                   --session-name NAME, or --all; --dry-run lists them and touches nothing\r\n"
            "  --help, --version\r\n\r\n"
-           "IDs are decimal, 0 to 4294967294; \"current\" is the session you run in.\r\n"
+           "IDs are decimal, 0 to 4294967294; \"current\" is the session you run in (this computer only,\r\n"
+           "as is session without an ID).\r\n"
+           "wait and watch block in the server until it has an event: a quiet server costs one waiting\r\n"
+           "call, and watch reads a server again only when it signals one (a wake-up that changes no\r\n"
+           "user session is the event \"other\", with the platform's flags). A failing server is\r\n"
+           "tried again after 1 second, the pause doubling up to 60 seconds.\r\n"
            "Exit status: 0 every server answered; 1 every server failed (one server included);\r\n"
            "2 a usage error; 3 some servers failed. An error's number and text are in the output\r\n"
            "(for the table, on standard error).\r\n");
@@ -789,6 +794,16 @@ static const char* TargetKind(const Command* c)
                                          : "not a session id (decimal digits, 0 to 4294967294, or current): ";
 }
 
+/* Whether a server other than this computer is asked. */
+static int RemoteServer(const Options* o)
+{
+    int i;
+    for (i = 0; i < o->serverCount; ++i)
+        if (o->servers[i][0])
+            return 1;
+    return 0;
+}
+
 /* What the options and arguments say together; -1 when they agree, else the exit status. */
 static int CheckArguments(const Command* c, Options* o)
 {
@@ -812,6 +827,10 @@ static int CheckArguments(const Command* c, Options* o)
         return Usage(selecting ? "takes a selection or an id, not both" : "too many arguments", NULL, c);
     if (!selecting && c->target != TARGET_NONE && o->argCount > 0 && !ParseTarget(c, o))
         return Usage(TargetKind(c), o->args[0], c);
+    if (c->target == TARGET_SESSION && !selecting && (o->targetCurrent || o->argCount == 0) && RemoteServer(o))
+        return Usage("your own session is one of this computer's; on another server the platform's answer "
+                     "for it is not to be used: give a session id",
+                     NULL, c);
     return -1;
 }
 

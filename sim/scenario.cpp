@@ -2,6 +2,7 @@
 
 #include "support/wtsplatform.h"
 
+#include <cctype>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -423,6 +424,21 @@ bool SimProcessIsThere(HANDLE handle, DWORD id)
     return false;
 }
 
+namespace {
+
+// Server names are the network's: letters A to Z in either case.
+bool SameName(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (tolower((unsigned char)a[i]) != tolower((unsigned char)b[i]) || ((unsigned char)a[i] >= 0x80 && a[i] != b[i]))
+            return false;
+    return true;
+}
+
+}  // namespace
+
 HANDLE SimOpenHandle(const std::string& name)
 {
     // Each open its own handle where the scenario asks for it, as the
@@ -431,7 +447,7 @@ HANDLE SimOpenHandle(const std::string& name)
     const uintptr_t open = Scenario().distinctHandles ? uintptr_t(InterlockedIncrement(&opened)) << 16 : 0;
     const auto& servers = Scenario().servers;
     for (size_t i = 0; i < servers.size(); ++i)
-        if (servers[i] == name)
+        if (SameName(servers[i], name))
             return reinterpret_cast<HANDLE>(kFirstServer + 4 * i + open);
     return Scenario().openAny ? reinterpret_cast<HANDLE>(kUnknownServer + (open | 4 * servers.size())) : nullptr;
 }

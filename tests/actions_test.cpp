@@ -3,11 +3,14 @@
 // the settings file.
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "include/velquor.h"
+#include "support/wtsplatform.h"
 #include "tests/real_dll.h"
 
 namespace {
@@ -227,4 +230,103 @@ TEST_F(Actions, ErrorTextAndTheThreadsCode)
     CloseHandle(thread);
     EXPECT_EQ(other.seen, 0u);
     EXPECT_EQ(code(), 0x6BAu);
+}
+
+namespace {
+
+class Waits : public SimulatedTest {
+protected:
+    const char* Scenario() const override { return "watch.ini"; }
+
+    // QRVTS_WaitSystemEvent on a thread of its own.
+    struct Wait {
+        Wait(const char* on, DWORD asked) : server(on), mask(asked) {}
+        LONG(WINAPI* wait)(LPCSTR, DWORD, DWORD*) = nullptr;
+        const char* server;
+        DWORD mask, events = 99;
+        LONG result = -1;
+        HANDLE thread = nullptr;
+        static DWORD WINAPI Run(void* self)
+        {
+            Wait& w = *static_cast<Wait*>(self);
+            w.result = w.wait(w.server, w.mask, &w.events);
+            return 0;
+        }
+    };
+
+    void Start(std::vector<Wait>& waits)
+    {
+        const auto wait = Api<LONG(WINAPI*)(LPCSTR, DWORD, DWORD*)>("_QRVTS_WaitSystemEvent@12");
+        for (Wait& w : waits) {
+            w.wait = wait;
+            w.thread = CreateThread(nullptr, 0, Wait::Run, &w, 0, nullptr);
+        }
+    }
+    // The platform's waits begun so far (not their returns).
+    size_t WaitsBegun() const
+    {
+        size_t n = 0;
+        for (const std::string& line : log.Calls("WTSWaitSystemEvent handle="))
+            n += line.find("mask=") != std::string::npos;
+        return n;
+    }
+    // Whether the thread of `w` ended within `ms` milliseconds.
+    static bool Ended(const Wait& w, DWORD ms) { return WaitForSingleObject(w.thread, ms) == WAIT_OBJECT_0; }
+};
+
+}  // namespace
+
+// Each wait blocks until the timeline's first change that carries a bit it
+// asked for, and reports only those bits: disconnect at 3 s, logon at 4 s,
+// logoff at 5 s; every event (WTS_EVENT_ALL) the first change. One
+// platform call each: nothing spins.
+TEST_F(Waits, BlockUntilTheirEventAndReportOnlyItsBits)
+{
+    std::vector<Wait> waits = {{"alpha", WTS_EVENT_DISCONNECT}, {"alpha", WTS_EVENT_LOGON},
+                               {"beta", WTS_EVENT_LOGOFF | WTS_EVENT_RENAME},
+                               {"alpha", WTS_EVENT_ALL}};
+    const DWORD want[] = {WTS_EVENT_DISCONNECT, WTS_EVENT_LOGON, WTS_EVENT_LOGOFF,
+                          WTS_EVENT_DISCONNECT | WTS_EVENT_STATECHANGE};
+    Start(waits);
+    for (size_t i = 0; i < waits.size(); ++i) {
+        EXPECT_TRUE(Ended(waits[i], 30000)) << i;
+        EXPECT_EQ(waits[i].result, QRVTS_OK) << i;
+        EXPECT_EQ(waits[i].events, want[i]) << i;
+        CloseHandle(waits[i].thread);
+    }
+    EXPECT_EQ(WaitsBegun(), waits.size());
+}
+
+// A flush (WTS_EVENT_FLUSH) asked for a server, in any case of its letters,
+// ends exactly the library's waits in progress on that server, each with no
+// events; a wait for every event (WTS_EVENT_ALL) flushes nothing.
+TEST_F(Waits, AFlushEndsExactlyTheWaitsOfItsServer)
+{
+    auto wait = Api<LONG(WINAPI*)(LPCSTR, DWORD, DWORD*)>("_QRVTS_WaitSystemEvent@12");
+    std::vector<Wait> waits = {{"gamma", WTS_EVENT_ALL}, {"gamma", WTS_EVENT_LOGON},
+                               {"delta", WTS_EVENT_ALL}, {"gamma", WTS_EVENT_ALL}};
+    Start(waits);
+    for (DWORD tries = 0; WaitsBegun() < waits.size() && tries < 3000; ++tries)
+        Sleep(10);
+    ASSERT_EQ(WaitsBegun(), waits.size());
+    for (const Wait& w : waits)
+        EXPECT_FALSE(Ended(w, 100)) << w.server << " " << w.mask;
+    const struct {
+        const char* server;
+        std::vector<size_t> ended;
+    } flushes[] = {{"GAMMA", {0, 1, 3}}, {"delta", {0, 1, 2, 3}}};
+    for (const auto& f : flushes) {
+        DWORD events = 99;
+        EXPECT_EQ(wait(f.server, WTS_EVENT_FLUSH, &events), QRVTS_OK);
+        EXPECT_EQ(events, DWORD(WTS_EVENT_NONE));
+        for (size_t i = 0; i < waits.size(); ++i) {
+            const bool ends = std::find(f.ended.begin(), f.ended.end(), i) != f.ended.end();
+            EXPECT_EQ(Ended(waits[i], ends ? 10000 : 200), ends) << f.server << " " << i;
+        }
+    }
+    for (Wait& w : waits) {
+        EXPECT_EQ(w.result, QRVTS_OK);
+        EXPECT_EQ(w.events, DWORD(WTS_EVENT_NONE));
+        CloseHandle(w.thread);
+    }
 }
