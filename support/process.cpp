@@ -10,6 +10,7 @@ struct ProcessState {
     bool attached;
     CRITICAL_SECTION lock;
     DWORD slots[ThreadSlotCount];
+    void* sharedCallContext;  // the call context where the process had no slot left for it
 };
 ProcessState State;
 
@@ -44,7 +45,9 @@ DWORD xThreadSlot(ThreadSlot slot) { return State.attached ? State.slots[slot] :
 void* xThreadValue(ThreadSlot slot)
 {
     const DWORD index = xThreadSlot(slot);
-    return index == TLS_OUT_OF_INDEXES ? nullptr : TlsGetValue(index);
+    if (index != TLS_OUT_OF_INDEXES)
+        return TlsGetValue(index);
+    return slot == ThreadCallContextSlot ? State.sharedCallContext : nullptr;
 }
 
 void xSetThreadValue(ThreadSlot slot, void* value)
@@ -52,6 +55,8 @@ void xSetThreadValue(ThreadSlot slot, void* value)
     const DWORD index = xThreadSlot(slot);
     if (index != TLS_OUT_OF_INDEXES)
         TlsSetValue(index, value);
+    else if (slot == ThreadCallContextSlot)
+        State.sharedCallContext = value;
 }
 
 ProcessLock::ProcessLock() { EnterCriticalSection(&State.lock); }

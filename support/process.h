@@ -22,6 +22,9 @@ void xProcessDetach();
 DWORD xThreadSlot(ThreadSlot slot);
 
 // The value the calling thread keeps in `slot` (null when it has none).
+// Where the process had no slot left (TlsAlloc failed), the error code
+// reads as none and is not kept, and the call context is one value for the
+// process: the interpreter calls one request at a time.
 void* xThreadValue(ThreadSlot slot);
 void xSetThreadValue(ThreadSlot slot, void* value);
 

@@ -44,6 +44,46 @@ TEST_F(Actions, DisconnectAndLogoffArguments)
     EXPECT_EQ(log.Calls("WTSOpenServerExA").size(), 1u);
 }
 
+// Every numeric argument of every script function: a number whose digits
+// do not fit in 32 bits is refused as a text that is no number is, before
+// anything reaches the platform (4294967300 would wrap to process 4).
+TEST_F(Actions, NumbersBeyond32BitsAreNotIntegers)
+{
+    const struct {
+        const char* function;
+        std::vector<const char*> args;
+        std::vector<size_t> numbers;
+    } calls[] = {
+        {"wtsprocidtosessid", {"4"}, {0}},
+        {"wtsenumsessions", {"alpha", "0"}, {1}},
+        {"wtsenumprocesses", {"alpha", "1", "0"}, {1, 2}},
+        {"wtsdisconnectsession", {"alpha", "1", "0"}, {1, 2}},
+        {"wtslogoffsession", {"alpha", "1", "0"}, {1, 2}},
+        {"wtsterminateprocess", {"alpha", "12", "0"}, {1, 2}},
+        {"wtssendmessage", {"alpha", "1", "t", "m", "0", "0", "0"}, {1, 4, 5, 6}},
+        {"wtsquerysessioninfo", {"alpha", "1"}, {1}},
+        {"wtswaitsystemevent", {"alpha", "1"}, {1}},
+        {"wtsshutdownsystem", {"alpha", "1"}, {1}},
+        {"wtstest", {"alpha", "1", "0"}, {1, 2}},
+        {"wtsversion", {"0"}, {0}},
+        {"wtsistsenabled", {"0"}, {0}},
+        {"wtsiscitrixenabled", {"0"}, {0}},
+    };
+    for (const auto& c : calls)
+        for (size_t at : c.numbers) {
+            std::vector<const char*> args = c.args;
+            args[at] = "x";
+            const Completion notANumber = Call(c.function, args);
+            for (const char* beyond : {"4294967300", "4294967296", "-2147483649", "99999999999999999999"}) {
+                args[at] = beyond;
+                const Completion refused = Call(c.function, args);
+                EXPECT_EQ(refused.status, -1) << c.function << " " << at << " " << beyond;
+                EXPECT_EQ(refused.value.text, notANumber.value.text) << c.function << " " << at << " " << beyond;
+            }
+        }
+    EXPECT_TRUE(log.Calls("WTS").empty());
+}
+
 TEST_F(Actions, TerminateProcessArguments)
 {
     ExpectError(Call("wtsterminateprocess", {"", ""}), QRVTS_INVALID_PROCESS_ID);
@@ -230,6 +270,14 @@ TEST_F(Actions, ErrorTextAndTheThreadsCode)
     CloseHandle(thread);
     EXPECT_EQ(other.seen, 0u);
     EXPECT_EQ(code(), 0x6BAu);
+    // A call that records a refusal and still succeeds keeps its code
+    // through the closing of its handle.
+    auto query = Api<LONG(WINAPI*)(LPCSTR, DWORD, SessionInfoRecord**)>("_QRVTS_QuerySessionInfo@12");
+    auto freeBuffer = Api<void(WINAPI*)(void*)>("_QRVTS_FreeBuffer@4");
+    SessionInfoRecord* info = nullptr;
+    EXPECT_EQ(query("alpha", 99, &info), QRVTS_OK);
+    freeBuffer(info);
+    EXPECT_EQ(code(), DWORD(ERROR_CTX_WINSTATION_NOT_FOUND));
 }
 
 namespace {
@@ -329,4 +377,32 @@ TEST_F(Waits, AFlushEndsExactlyTheWaitsOfItsServer)
         EXPECT_EQ(w.events, DWORD(WTS_EVENT_NONE));
         CloseHandle(w.thread);
     }
+}
+
+// A process with no thread-local slot left when the library is loaded: the
+// script functions and the exports work all the same, and the calling
+// thread's code reads as no failure.
+TEST(ThreadSlots, NoneLeftForTheLibrary)
+{
+    if (!MissingForScenario("basic.ini").empty())
+        GTEST_SKIP() << MissingForScenario("basic.ini");
+    std::vector<DWORD> taken;
+    for (DWORD slot; taken.size() < 100000 && (slot = TlsAlloc()) != TLS_OUT_OF_INDEXES;)
+        taken.push_back(slot);
+    Extender ext;
+    const bool loaded = ext.Load("velquor.dll");
+    for (DWORD slot : taken)
+        TlsFree(slot);
+    ASSERT_TRUE(loaded);
+    Host host;
+    std::string message;
+    ASSERT_EQ(HostInitialise(host, ext, &message), 16) << message;
+    const auto table = HostReadTable(host, ext);
+    HostCall(host, ext, HostFindFunction(table, "wtsenumsessions"), {"alpha"});
+    EXPECT_EQ(host.completion.status, 0);
+    HostCall(host, ext, HostFindFunction(table, "wtslogoffsession"), {"alpha", "99", "0"});
+    EXPECT_EQ(host.completion.status, -1);
+    auto code = reinterpret_cast<DWORD(WINAPI*)(void)>(
+        reinterpret_cast<void*>(GetProcAddress(ext.module, "_QRVTS_GetLastErrorCode@0")));
+    EXPECT_EQ(code(), 0u);
 }
