@@ -29,8 +29,14 @@ LONG QRVTS_CALL QRVTS_LogoffSession(LPCSTR serverName, DWORD sessionId, BOOL wai
 LONG QRVTS_CALL QRVTS_TerminateProcess(LPCSTR serverName, DWORD processId, DWORD exitCode);
 LONG QRVTS_CALL QRVTS_SendMessage(LPCSTR serverName, DWORD sessionId, LPCSTR title, LPCSTR message, DWORD style,
                                   DWORD timeout, BOOL wait, DWORD* response);
-/* A mask with the platform's flush (0x01000000) also ends every wait this
- * process has in progress through the library on the server of that name. */
+/* A wait blocks until an event of the mask comes and reports only those
+ * events. A mask with the platform's flush (WTS_EVENT_FLUSH, 0x80000000)
+ * ends every wait this process has in progress through the library on the
+ * server of that name (letters compared without regard to case): they
+ * return 0 events, and so does the flushing call; WTS_EVENT_ALL
+ * (0x7FFFFFFF) flushes nothing. Session id 0xFFFFFFFF (WTS_CURRENT_SESSION)
+ * is the caller's own session, on the local server only: the platform's
+ * answers for it on a remote server are not to be used. */
 LONG QRVTS_CALL QRVTS_WaitSystemEvent(LPCSTR serverName, DWORD eventMask, DWORD* eventFlags);
 LONG QRVTS_CALL QRVTS_GetActiveConsoleSessionId(DWORD* sessionId);
 LONG QRVTS_CALL QRVTS_ShutdownSystem(LPCSTR serverName, DWORD flags);

@@ -17,6 +17,8 @@ import unicodedata
 from concurrent.futures import ThreadPoolExecutor
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "tools"))
+from simcalls import platform_calls  # noqa: E402
 BUILD = os.path.abspath(sys.argv[1])
 failures = []
 
@@ -301,13 +303,6 @@ check(acted[True] == acted[False] == [(s, 3) for s in ("alpha", "beta", "delta",
 # not answer (openany: an error event, retried), as JSON lines, each event
 # with the platform's flags of its wake-up; wait on a farm, ended by
 # --timeout on the silent server through the platform's flush.
-def platform_calls(log):
-    """The calls that reach the server: not the opens, closes and releases, which stay in the process."""
-    return [line.split()[0] for line in open(log, encoding="utf-8")
-            if line.startswith(("WTS", "WinStation")) and " -> " not in line and
-            not line.startswith(("WTSOpenServer", "WTSCloseServer", "WTSFreeMemory"))]
-
-
 quiet = os.path.join(BUILD, "test", "cli_quiet.simlog")
 if os.path.exists(quiet):
     os.remove(quiet)

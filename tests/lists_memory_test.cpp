@@ -8,6 +8,7 @@
 #include "include/velquor.h"
 #include "sim/inprocess.h"
 #include "support/list.h"
+#include "support/utf8.h"
 #include "tests/alloc_fail.h"
 #include "tests/settings.h"
 
@@ -156,4 +157,23 @@ TEST_F(ListsMemory, RoomForWhatIsListed)
         EXPECT_TRUE(!xListReserve(&list, more) && !list.text) << more;
     }
     CountCallocs();
+}
+
+// A TAB, CR or LF inside an item (a client name is whatever the client
+// sends) becomes a space in both forms, so that the list keeps one item
+// per entry.
+TEST(ListItems, SeparatorsInsideAnItemBecomeSpaces)
+{
+    const struct {
+        const char* ansi;
+        const wchar_t* wide;
+    } items[] = {{"PC\tone", L"PC\tone"}, {"a\r\nb", L"a\r\nb"}, {"\t", L"\t"}, {"plain", L"plain"}};
+    ListText ansi{}, wide{};
+    for (const auto& item : items)
+        EXPECT_TRUE(xListAppendText(&ansi, item.ansi) && xListAppendWide(&wide, item.wide));
+    EXPECT_TRUE(xListFinish(&ansi) && xListFinish(&wide));
+    EXPECT_STREQ(ansi.text, "PC one\ta  b\t \tplain");
+    EXPECT_STREQ(wide.text, ansi.text);
+    xListRelease(&ansi);
+    xListRelease(&wide);
 }
