@@ -184,15 +184,17 @@ std::string WithoutForm(const std::string& key)
     return form ? key.substr(0, at - 1) + key.substr(at) : key;
 }
 
-// "TIME=SESSION STATE USER", the user "-" for a session that goes away.
+// "TIME=SESSION STATE USER", or "TIME=SESSION -" (also with a state) for a
+// session that goes away: its user logged off.
 SimChange Change(const std::string& key, const std::string& value)
 {
     SimChange c;
     c.at = Number(key);
-    char user[256] = "";
-    sscanf(value.c_str(), "%lu %lu %255s", &c.session, &c.state, user);
-    c.user = user;
-    c.gone = c.user == "-";
+    char second[256] = "", user[256] = "";
+    sscanf(value.c_str(), "%lu %255s %255s", &c.session, second, user);
+    c.gone = strcmp(second, "-") == 0 || strcmp(user, "-") == 0;
+    c.state = c.gone ? DWORD(WTSDown) : Number(second);
+    c.user = c.gone ? "" : user;
     return c;
 }
 
