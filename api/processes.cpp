@@ -17,7 +17,7 @@ const char kListFailed[] = "xAllocPrintf() {returned NULL pointer} : QRVTS_Enume
 const char kBlockFailed[] = "calloc() {returned NULL pointer} : QRVTS_EnumerateProcesses$()";
 const char kSidRejected[] = "IsValidSid() : QRVTS_ConvertSIDToText()";
 const DWORD kAllSessions = 0xFFFFFFFF;
-const DWORD kAnySession = 0xFFFFFFFE;  // the level-1 service's "all sessions"
+const DWORD kAnySession = WTS_ANY_SESSION;  // the level-1 service's "all sessions"
 const int kSidWorkArea = 256;
 
 template <class Char>

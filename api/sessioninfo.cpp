@@ -217,10 +217,10 @@ void xAddressText(const TsClientAddress* a, char** out)
         return;
     }
     switch (a->AddressFamily) {
-    case 0: xAllocPrintf(out, "*UNSPEC*"); break;
-    case 2: xAllocPrintf(out, "%d.%d.%d.%d", a->Address[2], a->Address[3], a->Address[4], a->Address[5]); break;
-    case 6: xAllocPrintf(out, "*IPX*"); break;
-    case 17: xAllocPrintf(out, "*NETBIOS*"); break;
+    case AF_UNSPEC: xAllocPrintf(out, "*UNSPEC*"); break;
+    case AF_INET: xAllocPrintf(out, "%d.%d.%d.%d", a->Address[2], a->Address[3], a->Address[4], a->Address[5]); break;
+    case AF_IPX: xAllocPrintf(out, "*IPX*"); break;
+    case AF_NETBIOS: xAllocPrintf(out, "*NETBIOS*"); break;
     default: xAllocPrintf(out, "*UNKNOWN*"); break;
     }
 }

@@ -3,11 +3,13 @@
  * <winternl.h>, <winuser.h> and <winerror.h> where they hold them (event
  * masks, WTS_EVENT_FLUSH, the information classes up to WTSSessionInfo, the
  * connect states, the shutdown flags, the message-box answers, the basic
- * records, the errors), and below, each with the documentation page it comes
+ * records, the errors, and <winsock2.h>'s address families of a client's
+ * address), and below, each with the documentation page it comes
  * from, what mingw-w64 10 lacks. Nothing else declares a platform value. */
 #ifndef VELQUOR_WTSPLATFORM_H
 #define VELQUOR_WTSPLATFORM_H
 
+#include <winsock2.h>
 #include <windows.h>
 #include <wtsapi32.h>
 #include <winternl.h>
