@@ -35,6 +35,8 @@ def run(program, args, scenario="cli.ini", log=None):
     env.pop("VELQUOR_SIM_LOG", None)
     if log:
         env["VELQUOR_SIM_LOG"] = log
+        if os.path.exists(log):
+            os.remove(log)
     done = subprocess.run([os.path.join(ROOT, "cmake", "wine-run.sh"), os.path.join(BUILD, "wineprefix"),
                            os.path.join(BUILD, "test", program)] + args,
                           cwd=os.path.join(BUILD, "test"), env=env, capture_output=True)
@@ -46,8 +48,7 @@ def velquor(*args, scenario="cli.ini", log=None):
 
 
 def velquor_all(argument_lists, scenario="cli.ini", logs=None):
-    """velquor() for many argument lists at once (each a program of its own), in their order; `logs`
-    names each one's call log (None for none)."""
+    """velquor() for many argument lists at once (each a program of its own, with its `logs` entry), in order."""
     with ThreadPoolExecutor(os.cpu_count() or 2) as pool:
         return list(pool.map(lambda run: velquor(*run[0], scenario=scenario, log=run[1]),
                              zip(argument_lists, logs or [None] * len(argument_lists))))
@@ -218,10 +219,8 @@ for servers in ("nowhere", "nowhere,broken"):
     check(status == 1 and json.loads(out)[0]["error"] == 103, "every server failed: status %d" % status)
 
 # Ids: decimal digits only, 0 to 4294967294, "current" for the caller's own
-# session (on this computer only); anything else is a usage error that
-# names the argument. Every echoed value in JSON is the parsed number; an
-# id the server does not have is its refusal (7022 for a session, 87 for a
-# process), exit 1.
+# session (on this computer only); anything else is a usage error that names
+# the argument. JSON echoes the parsed number; an unknown id is refused (7022, 87).
 ids = [(["logoff", "010"], 2), (["logoff", "0x10"], 2), (["logoff", "-1"], 2), (["logoff", "+5"], 2),
        (["logoff", "4294967295"], 2), (["logoff", "4294967296"], 2), (["logoff", ""], 2), (["logoff", " 5"], 2),
        (["logoff", "5 "], 2), (["session", "0x1F"], 2), (["kill", "current"], 2), (["kill", "1e3"], 2),
@@ -303,14 +302,16 @@ check(acted[True] == acted[False] == [(s, 3) for s in ("alpha", "beta", "delta",
 # not answer (openany: an error event, retried), as JSON lines, each event
 # with the platform's flags of its wake-up; wait on a farm, ended by
 # --timeout on the silent server through the platform's flush.
-quiet = os.path.join(BUILD, "test", "cli_quiet.simlog")
-if os.path.exists(quiet):
-    os.remove(quiet)
-watch, wait, silent, users = velquor_all([
+# A silent server watched for 5 s; wait MASK blocks until the event
+# (WTS_EVENT_ALL: the first change, 0x90) in one call; an open of an
+# unknown name succeeds and the first call fails.
+quiet, log = (os.path.join(BUILD, "test", "cli_%s.simlog" % name) for name in ("quiet", "wait"))
+watch, wait, silent, users, waited, unknown = velquor_all([
     ["watch", "--server", "alpha,beta,nowhere", "--count", "10", "--timeout", "120", "--format", "json"],
     ["wait", "128", "--server", "alpha,gamma", "--timeout", "15", "--format", "json"],
-    ["watch", "--server", "gamma", "--timeout", "5", "--format", "csv"],
-    ["users", "--server", "alpha", "--format", "json"]], scenario="watch.ini", logs=[None, None, quiet, None])
+    ["watch", "--server", "gamma", "--timeout", "5", "--format", "csv"], ["users", "--server", "alpha", "--format", "json"],
+    ["wait", "0x7fffffff", "--server", "beta", "--format", "json"], ["sessions", "--server", "nowhere", "--format", "json"]],
+    scenario="watch.ini", logs=[None, None, quiet, None, log, None])
 lines = [json.loads(line) for line in watch[1].decode("utf-8").splitlines()]
 events = sorted((e["server"], e["event"], e["session"], e["user"]) for e in lines if e["event"] != "error")
 want = [("anna", "disconnect", 2), ("dora", "logon", 3), ("anna", "logoff", 2), ("dora", "logoff", 3), ("eve", "logon", 3)]
@@ -325,20 +326,11 @@ check(wait[0] == 3 and [(r["server"], r["error"] if "error" in r else r["result"
 calls = platform_calls(quiet)
 check(silent[0] == 0 and silent[1].decode().split("\r\n")[0].startswith("time,server,event") and len(calls) < 10,
       "watch on a silent server for 5 s: %d %s %s" % (silent[0], silent[1], calls))
-# A TAB in a name (the console's session name, the admin's client) keeps
-# every list one item per entry, in the script functions and velquor.exe.
+# A TAB in a name keeps every list one item per entry, in scripts and velquor.exe.
 check([(r["session"], r["user"], r["client"]) for r in json.loads(users[1])] == [(1, "admin", "PC one"), (2, "anna", "")],
       "users with a TAB in a client name: %s" % users[1])
 z = zelhost_lists("wtsenumsessions", "alpha", scenario="watch.ini")
 check(z["SessionNames"] == ["Con sole", "RDP-Tcp#2"] and len(z["SessionIds"]) == z["Count"], "TAB in a list: %s" % z)
-# wait MASK blocks until the event (WTS_EVENT_ALL: the first change, 0x90)
-# in one call; an open of an unknown name succeeds and the first call fails.
-log = os.path.join(BUILD, "test", "cli_wait.simlog")
-if os.path.exists(log):
-    os.remove(log)
-waited, unknown = velquor_all([["wait", "0x7fffffff", "--server", "beta", "--format", "json"],
-                               ["sessions", "--server", "nowhere", "--format", "json"]], scenario="watch.ini",
-                              logs=[log, None])
 check(waited[0] == 0 and json.loads(waited[1])[0]["result"] == 0x90 and platform_calls(log) == ["WTSWaitSystemEvent"],
       "wait 0x7fffffff: %s %s" % (waited[1], platform_calls(log)))
 check(unknown[0] == 1 and [(r["error"], r["code"]) for r in json.loads(unknown[1])] == [(106, 1722)],

@@ -164,16 +164,12 @@ TEST_F(ListsMemory, RoomForWhatIsListed)
 // per entry.
 TEST(ListItems, SeparatorsInsideAnItemBecomeSpaces)
 {
-    const struct {
-        const char* ansi;
-        const wchar_t* wide;
-    } items[] = {{"PC\tone", L"PC\tone"}, {"a\r\nb", L"a\r\nb"}, {"\t", L"\t"}, {"plain", L"plain"}};
     ListText ansi{}, wide{};
-    for (const auto& item : items)
-        EXPECT_TRUE(xListAppendText(&ansi, item.ansi) && xListAppendWide(&wide, item.wide));
+    for (const auto& [a, w] : {std::make_pair("PC\tone", L"PC\tone"), std::make_pair("a\r\nb", L"a\r\nb"),
+                               std::make_pair("\t", L"\t"), std::make_pair("plain", L"plain")})
+        EXPECT_TRUE(xListAppendText(&ansi, a) && xListAppendWide(&wide, w));
     EXPECT_TRUE(xListFinish(&ansi) && xListFinish(&wide));
     EXPECT_STREQ(ansi.text, "PC one\ta  b\t \tplain");
     EXPECT_STREQ(wide.text, ansi.text);
-    xListRelease(&ansi);
-    xListRelease(&wide);
+    xListRelease(&ansi), xListRelease(&wide);
 }
