@@ -204,21 +204,54 @@ static int IsWide(unsigned long c)
            (c >= 0x20000 && c <= 0x3FFFD);
 }
 
-/* Columns a UTF-8 text takes on the screen. */
+/* A control character (below 0x20, 0x7F, or the C1 range 0x80 to 0x9F),
+ * which a table never sends to a terminal as it is: a name could move the
+ * cursor, clear the screen or ring the bell. */
+static int IsControl(unsigned long c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
+
+/* The next character of a UTF-8 text at `*p`, which moves past it. */
+static unsigned long NextCharacter(const unsigned char** p, size_t* bytes)
+{
+    const unsigned char* start = *p;
+    unsigned long c = **p;
+    int more = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+    if (more)
+        c &= 0x3F >> more;
+    for (++*p; more > 0 && (**p & 0xC0) == 0x80; --more, ++*p)
+        c = (c << 6) | (**p & 0x3F);
+    *bytes = (size_t)(*p - start);
+    return c;
+}
+
+/* Columns a UTF-8 text takes on the screen, a control character shown as
+ * "\xNN". */
 static size_t ScreenWidth(const char* text)
 {
     const unsigned char* p = (const unsigned char*)text;
-    size_t width = 0;
+    size_t width = 0, bytes;
     while (*p) {
-        unsigned long c = *p;
-        int more = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
-        if (more)
-            c &= 0x3F >> more;
-        for (++p; more > 0 && (*p & 0xC0) == 0x80; --more, ++p)
-            c = (c << 6) | (*p & 0x3F);
-        width += IsWide(c) ? 2 : 1;
+        unsigned long c = NextCharacter(&p, &bytes);
+        width += IsControl(c) ? 4 : IsWide(c) ? 2 : 1;
     }
     return width;
+}
+
+/* A cell's text, every control character as "\xNN". */
+static void PutShown(Output* out, const char* text)
+{
+    const unsigned char* p = (const unsigned char*)text;
+    size_t bytes;
+    while (*p) {
+        const unsigned char* at = p;
+        unsigned long c = NextCharacter(&p, &bytes);
+        char escaped[8];
+        if (IsControl(c)) {
+            sprintf(escaped, "\\x%02lx", c);
+            PutText(out, escaped);
+        } else {
+            Put(out, (const char*)at, bytes);
+        }
+    }
 }
 
 /* One cell: padded to its column's width, or ending the line (with no
@@ -226,14 +259,15 @@ static size_t ScreenWidth(const char* text)
 static void Cell(Output* out, const char* text, size_t width, int last)
 {
     size_t used = ScreenWidth(text);
-    PutText(out, text);
+    PutShown(out, text);
     if (last) {
         while (out->length && out->text[out->length - 1] == ' ')
             out->text[--out->length] = '\0';
         PutText(out, "\r\n");
         return;
     }
-    for (; used < width + 2; ++used)
+    /* Two blanks at least: a value longer than its column stays apart. */
+    for (width = used + 2 > width + 2 ? used + 2 : width + 2; used < width; ++used)
         PutText(out, " ");
 }
 
@@ -339,6 +373,8 @@ void StreamStart(Stream* s, const Column* columns, const char* format, int jsonL
     for (k = 0; columns[k].name; ++k)
         if (strcmp(columns[k].name, "time") == 0)
             s->width[k] = 20;
+        else if (strcmp(columns[k].name, "state") == 0)
+            s->width[k] = 12; /* DISCONNECTED, CONNECTQUERY */
         else if (strcmp(columns[k].name, "server") == 0)
             for (i = 0; i < o->serverCount; ++i)
                 if (ScreenWidth(o->servers[i]) > s->width[k])

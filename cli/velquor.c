@@ -380,18 +380,18 @@ static LONG SessionRow(Answer* a, LONG result, DWORD session)
 
 static LONG RunConsole(const Command* c, const Options* o, const char* server, Answer* a)
 {
-    (void)c;
     DWORD session = 0;
-    (void)o, (void)server;
-    return SessionRow(a, QRVTS_GetActiveConsoleSessionId(&session), session);
+    LONG result = QRVTS_GetActiveConsoleSessionId(&session); /* before the session is read */
+    (void)c, (void)o, (void)server;
+    return SessionRow(a, result, session);
 }
 
 static LONG RunWhoami(const Command* c, const Options* o, const char* server, Answer* a)
 {
-    (void)c;
     DWORD session = 0;
-    (void)o, (void)server;
-    return SessionRow(a, QRVTS_ProcessIdToSessionId(GetCurrentProcessId(), &session), session);
+    LONG result = QRVTS_ProcessIdToSessionId(GetCurrentProcessId(), &session); /* before the session is read */
+    (void)c, (void)o, (void)server;
+    return SessionRow(a, result, session);
 }
 
 /* ---- Actions: on one id, or on a selection of user sessions ---- */
@@ -451,11 +451,57 @@ static int Selected(const Selection* s, const UserSession* u)
     return known && seconds > s->idleOver;
 }
 
+/* The session this program runs in, where `server` is this computer (the
+ * empty name, or this computer's own); 0 elsewhere, where it has none. */
+static int OwnSessionOn(const char* server, DWORD* session)
+{
+    char name[MAX_COMPUTERNAME_LENGTH + 1]; /* a NetBIOS name: ASCII */
+    DWORD size = sizeof name;
+    int local = !*server || _stricmp("localhost", server) == 0;
+    if (!local && GetComputerNameA(name, &size))
+        local = _stricmp(name, server) == 0;
+    return local && QRVTS_ProcessIdToSessionId(GetCurrentProcessId(), session) == QRVTS_OK;
+}
+
+/* Whether a selection leaves the session out: the caller's own on this
+ * computer, which an action takes only when named; said on standard error. */
+static int LeftOut(const char* server, const UserSession* u, const Options* o)
+{
+    DWORD own = 0, id = 0;
+    if (!OwnSessionOn(server, &own) || !ParseDecimal(u->id, 0xFFFFFFFFul, &id) || id != own)
+        return 0;
+    fprintf(stderr, "velquor: %s: left out your own session %s (name it to %s it)\n",
+            server[0] ? server : "this computer", u->id, o->dryRun ? "include" : "act on");
+    return 1;
+}
+
+/* Whether `kill` on a selection may end a process of a selected session:
+ * never one without an owner, nor the system's own accounts (LocalSystem,
+ * LocalService, NetworkService), a service's (S-1-5-80-...), the window
+ * manager's (S-1-5-90-...) or the font driver's (S-1-5-96-...), nor a
+ * process of session 0, nor this program itself. */
+static int UsersOwnProcess(const char* server, const char* session, const char* pid, const char* sid)
+{
+    static const char* const kSystemAccounts[] = {"S-1-5-18", "S-1-5-19", "S-1-5-20", NULL};
+    static const char* const kSystemPrefixes[] = {"S-1-5-80-", "S-1-5-90-", "S-1-5-96-", NULL};
+    DWORD own = 0, id = 0;
+    int i;
+    if (!*sid || strcmp(session, "0") == 0)
+        return 0;
+    for (i = 0; kSystemAccounts[i]; ++i)
+        if (strcmp(sid, kSystemAccounts[i]) == 0)
+            return 0;
+    for (i = 0; kSystemPrefixes[i]; ++i)
+        if (strncmp(sid, kSystemPrefixes[i], strlen(kSystemPrefixes[i])) == 0)
+            return 0;
+    return !(OwnSessionOn(server, &own) && ParseDecimal(pid, 0xFFFFFFFFul, &id) && id == GetCurrentProcessId());
+}
+
 static const Column kSelectedColumns[] = {{"server", 0}, {"session", 1}, {"user", 0}, {"domain", 0},
                                           {"session_name", 0}, {"state", 0}, {"idle_seconds", 1},
                                           {"result", 1}, {NULL, 0}};
 static const Column kSelectedProcessColumns[] = {{"server", 0}, {"session", 1}, {"user", 0}, {"domain", 0},
-                                                 {"pid", 1}, {"name", 0}, {"result", 1}, {NULL, 0}};
+                                                 {"pid", 1}, {"name", 0}, {"owner", 0}, {"result", 1}, {NULL, 0}};
 
 const Column* ColumnsOf(const Command* c, const Options* o)
 {
@@ -483,7 +529,6 @@ typedef struct Acting {
     const Options* options;
     const char* server;
     Answer* answer;
-    ProcessListRecord* processes; /* kill: the server's processes */
 } Acting;
 
 static void ActOnSession(const UserSession* u, void* context)
@@ -493,7 +538,7 @@ static void ActOnSession(const UserSession* u, void* context)
     DWORD id = 0;
     Row* row;
     int k;
-    if (!Selected(&x->options->select, u))
+    if (!Selected(&x->options->select, u) || LeftOut(x->server, u, x->options))
         return;
     row = AddRow(x->answer);
     for (k = 0; k < 6; ++k)
@@ -503,43 +548,48 @@ static void ActOnSession(const UserSession* u, void* context)
     Outcome(x->command, x->options, x->server, id, row, 7);
 }
 
-/* kill: every process of each selected session. */
+/* kill: the users' own processes of each selected session, read when the
+ * session's turn comes. */
 static void ActOnProcesses(const UserSession* u, void* context)
 {
     Acting* x = (Acting*)context;
-    const char* pids = x->processes->ProcessIds;
-    const char* names = x->processes->ProcessNames;
-    const char* sessions = x->processes->SessionIds;
-    DWORD i, pid = 0;
-    if (!Selected(&x->options->select, u))
+    ProcessListRecord* r = NULL;
+    const char *pids, *names, *sessions, *sids;
+    DWORD i, pid = 0, session = 0;
+    if (!Selected(&x->options->select, u) || LeftOut(x->server, u, x->options))
         return;
-    for (i = 0; i < x->processes->Count; ++i) {
-        char *p = NextItem(&pids), *n = NextItem(&names), *s = NextItem(&sessions);
-        if (strcmp(s, u->id) == 0) {
+    ParseDecimal(u->id, 0xFFFFFFFFul, &session);
+    if (QRVTS_EnumerateProcessesUtf8(x->server, session, FALSE, &r) != QRVTS_OK) {
+        Row* row = AddRow(x->answer);
+        const char* values[4] = {x->server, u->id, u->user, u->domain};
+        int k;
+        row->error = QRVTS_ENUM_PROCESSES_FAILED, row->code = QRVTS_GetLastErrorCode();
+        for (k = 0; k < 8; ++k)
+            row->values[k] = Copy(k < 4 ? values[k] : "");
+        return;
+    }
+    pids = r->ProcessIds, names = r->ProcessNames, sessions = r->SessionIds, sids = r->UserSids;
+    for (i = 0; i < r->Count; ++i) {
+        char *p = NextItem(&pids), *n = NextItem(&names), *s = NextItem(&sessions), *sid = NextItem(&sids);
+        if (strcmp(s, u->id) == 0 && UsersOwnProcess(x->server, s, p, sid)) {
             Row* row = AddRow(x->answer);
-            const char* values[6] = {x->server, u->id, u->user, u->domain, p, n};
+            const char* values[7] = {x->server, u->id, u->user, u->domain, p, n, sid};
             int k;
-            for (k = 0; k < 6; ++k)
+            for (k = 0; k < 7; ++k)
                 row->values[k] = Copy(values[k]);
             ParseDecimal(p, 0xFFFFFFFFul, &pid);
-            Outcome(x->command, x->options, x->server, pid, row, 6);
+            Outcome(x->command, x->options, x->server, pid, row, 7);
         }
-        free(p), free(n), free(s);
+        free(p), free(n), free(s), free(sid);
     }
+    QRVTS_FreeBuffer(r);
 }
 
 static LONG RunSelected(const Command* c, const Options* o, const char* server, Answer* a)
 {
     Acting x;
-    LONG result;
-    x.command = c, x.options = o, x.server = server, x.answer = a, x.processes = NULL;
-    if (c->target != TARGET_PROCESS)
-        return ForEachUser(server, ActOnSession, &x);
-    result = QRVTS_EnumerateProcessesUtf8(server, ALL_SESSIONS, FALSE, &x.processes);
-    if (result == QRVTS_OK)
-        result = ForEachUser(server, ActOnProcesses, &x);
-    QRVTS_FreeBuffer(x.processes);
-    return result;
+    x.command = c, x.options = o, x.server = server, x.answer = a;
+    return ForEachUser(server, c->target == TARGET_PROCESS ? ActOnProcesses : ActOnSession, &x);
 }
 
 /* An action on the one id given, or on the selection. */
@@ -641,8 +691,13 @@ static int Usage(const char* problem, const char* argument, const Command* c)
     return EXIT_USAGE;
 }
 
+/* A server named twice (letters A to Z in either case) is asked once. */
 static void AddServer(Options* o, const char* name)
 {
+    int i;
+    for (i = 0; i < o->serverCount; ++i)
+        if (_stricmp(o->servers[i], name) == 0)
+            return;
     if (o->serverCount == o->serverCapacity) {
         int capacity = o->serverCapacity ? o->serverCapacity * 2 : 16;
         const char** grown = (const char**)Allocate(sizeof(char*) * (size_t)capacity);
@@ -655,35 +710,104 @@ static void AddServer(Options* o, const char* name)
     o->servers[o->serverCount++] = name;
 }
 
-/* The servers named in a file, one a line; blank lines and "#" comments
- * are skipped. 0 when the file cannot be read. */
-static int AddServersFromFile(Options* o, const char* path)
+/* The whole file at `path` (UTF-8) into `*data`; its length, or -1. */
+static long ReadWholeFile(const char* path, char** data)
 {
     WCHAR wide[MAX_PATH];
-    char line[1024];
     FILE* f;
+    long size = 0, n;
+    char chunk[4096];
+    *data = NULL;
     if (!MultiByteToWideChar(CP_UTF8, 0, path, -1, wide, MAX_PATH) || !(f = _wfopen(wide, L"rb")))
+        return -1;
+    while ((n = (long)fread(chunk, 1, sizeof chunk, f)) > 0) {
+        char* grown = (char*)Allocate((size_t)(size + n) + 1);
+        if (*data)
+            memcpy(grown, *data, (size_t)size);
+        memcpy(grown + size, chunk, (size_t)n);
+        free(*data);
+        *data = grown, size += n;
+    }
+    fclose(f);
+    if (!*data)
+        *data = (char*)Allocate(1);
+    return size;
+}
+
+/* A file in UTF-16 with its byte-order mark (little- or big-endian) as
+ * UTF-8, in place of `*data`; 0 when it holds no such mark. */
+static int FromUtf16(char** data, long* size)
+{
+    const unsigned char* d = (const unsigned char*)*data;
+    int big = *size >= 2 && d[0] == 0xFE && d[1] == 0xFF;
+    long units, i, bytes;
+    WCHAR* wide;
+    char* utf8;
+    if (!big && !(*size >= 2 && d[0] == 0xFF && d[1] == 0xFE))
         return 0;
-    while (fgets(line, sizeof line, f)) {
+    units = (*size - 2) / 2;
+    wide = (WCHAR*)Allocate(sizeof(WCHAR) * (size_t)(units + 1));
+    for (i = 0; i < units; ++i)
+        wide[i] = big ? (WCHAR)(d[2 + 2 * i] << 8 | d[3 + 2 * i]) : (WCHAR)(d[2 + 2 * i] | d[3 + 2 * i] << 8);
+    bytes = units ? WideCharToMultiByte(CP_UTF8, 0, wide, (int)units, NULL, 0, NULL, NULL) : 0;
+    utf8 = (char*)Allocate((size_t)bytes + 1);
+    if (bytes)
+        WideCharToMultiByte(CP_UTF8, 0, wide, (int)units, utf8, (int)bytes, NULL, NULL);
+    free(wide);
+    free(*data);
+    *data = utf8, *size = bytes;
+    return 1;
+}
+
+static int IsUtf8(const char* text, long length)
+{
+    return length == 0 || MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, (int)length, NULL, 0) > 0;
+}
+
+/* The servers named in a file, one a line, whatever its length: UTF-8 with
+ * or without its byte-order mark, or UTF-16 with one; CR LF or LF; blank
+ * lines and "#" comments skipped. NULL when all were taken, else what is
+ * wrong (a NUL byte, a line that is not UTF-8, a file that cannot be read). */
+static const char* AddServersFromFile(Options* o, const char* path)
+{
+    static char problem[600];
+    char *data, *line, *next;
+    long size = ReadWholeFile(path, &data), number = 1;
+    if (size < 0)
+        return "cannot be read";
+    if (!FromUtf16(&data, &size) && size >= 3 && memcmp(data, "\xEF\xBB\xBF", 3) == 0)
+        memmove(data, data + 3, (size_t)(size -= 3) + 1);
+    for (line = data; line < data + size; line = next + 1, ++number) {
         char *start = line, *end;
-        if (strncmp(start, "\xEF\xBB\xBF", 3) == 0)
-            start += 3;
+        next = memchr(line, '\n', (size_t)(data + size - line));
+        if (!next)
+            next = data + size;
+        if (memchr(line, '\0', (size_t)(next - line)) || !IsUtf8(line, (long)(next - line))) {
+            sprintf(problem, "line %ld %s", number,
+                    memchr(line, '\0', (size_t)(next - line))
+                        ? "holds a NUL byte (a file in UTF-16 needs its byte-order mark)"
+                        : "is not UTF-8 (nor UTF-16 with a byte-order mark)");
+            free(data);
+            return problem;
+        }
+        *next = '\0';
         if ((end = strchr(start, '#')) != NULL)
             *end = '\0';
         while (*start == ' ' || *start == '\t')
             ++start;
         end = start + strlen(start);
-        while (end > start && strchr(" \t\r\n", end[-1]))
+        while (end > start && strchr(" \t\r", end[-1]))
             *--end = '\0';
         if (*start)
             AddServer(o, Copy(start));
     }
-    fclose(f);
-    return 1;
+    free(data);
+    return NULL;
 }
 
-/* A comma-separated list of names, or @FILE. 0 when the file cannot be read. */
-static int AddServers(Options* o, char* list)
+/* A comma-separated list of names, or @FILE; NULL when taken, else what is
+ * wrong with the file. */
+static const char* AddServers(Options* o, char* list)
 {
     char* name;
     o->serverGiven = 1;
@@ -691,7 +815,7 @@ static int AddServers(Options* o, char* list)
         return AddServersFromFile(o, list + 1);
     for (name = strtok(list, ","); name; name = strtok(NULL, ","))
         AddServer(o, name);
-    return 1;
+    return NULL;
 }
 
 static const Command* FindCommand(const char* name)
@@ -703,9 +827,28 @@ static const Command* FindCommand(const char* name)
     return NULL;
 }
 
-static int SelectionOption(Options* o, const char* option, const char* value)
+/* The state words a session can have, as the library names them. */
+static const char* const kStateWords[] = {"ACTIVE", "CONNECTED", "CONNECTQUERY", "SHADOW", "DISCONNECTED",
+                                          "IDLE", "LISTEN", "RESET", "DOWN", "INIT", NULL};
+
+/* A selection option's value; NULL when taken, else what is wrong. */
+static const char* SelectionOption(Options* o, const char* option, const char* value)
 {
     Selection* s = &o->select;
+    int i, known = 0;
+    const char* given = strcmp(option, "--user") == 0    ? s->user
+                        : strcmp(option, "--state") == 0 ? s->state
+                        : strcmp(option, "--session-name") == 0 ? s->sessionName
+                                                                : (s->idleGiven ? "" : NULL);
+    if (given)
+        return "a selection takes each condition once: ";
+    if (strcmp(option, "--state") == 0) {
+        for (i = 0; kStateWords[i]; ++i)
+            known |= _stricmp(kStateWords[i], value) == 0;
+        if (!known)
+            return "not a state (active, connected, connectquery, shadow, disconnected, idle, listen, reset, down, "
+                   "init): ";
+    }
     if (strcmp(option, "--user") == 0) {
         const char* slash = strchr(value, '\\');
         s->user = slash ? slash + 1 : value;
@@ -720,11 +863,11 @@ static int SelectionOption(Options* o, const char* option, const char* value)
         s->sessionName = value;
     } else if (strcmp(option, "--idle-over") == 0) {
         if (!ParseDuration(value, &s->idleOver))
-            return 0;
+            return "not a duration (a number and s, m, h or d): ";
         s->idleGiven = 1;
     }
     s->given = 1;
-    return 1;
+    return NULL;
 }
 
 /* A number option's value, parsed; 0 when it is not one. */
@@ -851,13 +994,18 @@ static int ParseOptions(int argc, char** argv, const Command* c, Options* o)
             Help(c);
             return 0;
         } else if (strcmp(a, "--server") == 0) {
-            if (!AddServers(o, argv[++i]))
-                return Usage("cannot read the list of servers ", value, c);
+            const char* problem = AddServers(o, argv[++i]);
+            if (problem) {
+                static char text[1200];
+                _snprintf(text, sizeof text - 1, "the list of servers %s: %s", value, problem);
+                return Usage(text, NULL, c);
+            }
         } else if (strcmp(a, "--format") == 0) {
             o->format = argv[++i];
         } else if (IsOneOf(a, kSelecting)) {
-            if (!SelectionOption(o, a, argv[++i]))
-                return Usage("not a duration (a number and s, m, h or d): ", value, c);
+            const char* problem = SelectionOption(o, a, argv[++i]);
+            if (problem)
+                return Usage(problem, value, c);
         } else if (IsOneOf(a, kValued)) {
             if (!NumberOption(o, a, argv[++i]))
                 return Usage(NumberRange(a), value, c);
