@@ -99,6 +99,8 @@ void ErrorText(LONG error, char* text, DWORD size);
 const Column* ColumnsOf(const Command* c, const Options* o);
 void WriteAnswers(const Command* c, const Options* o, const Answer* answers, int count);
 void LookUpKernel(const char* name, void* entry);
+/* A line to standard error, printf-style (UTF-8): to a console as wide text. */
+void ErrorLine(const char* format, ...);
 
 /* Rows written as they come, from several threads: a table with columns of
  * fixed width, CSV, JSON (an array, or one object a line). */

@@ -61,7 +61,7 @@ void AskFarm(const Command* c, const Options* o, Answer* answers, int threads)
     Farm farm;
     farm.command = c, farm.options = o, farm.answers = answers, farm.count = o->serverCount, farm.next = 0;
     if (!RunThreads(AskWorker, &farm, threads < o->serverCount ? threads : o->serverCount)) {
-        fputs("velquor: could not wait for the threads asking the servers\n", stderr);
+        ErrorLine("velquor: could not wait for the threads asking the servers\n");
         ExitProcess(EXIT_ALL_FAILED);
     }
 }
@@ -153,7 +153,7 @@ static void RunStream(Streaming* s, LPTHREAD_START_ROUTINE work)
             NoThread(s); /* its calls would block this thread: the server is reported instead */
     }
     if (!s->stop || (s->done < s->options->serverCount && WaitForSingleObject(s->stop, deadline) == WAIT_FAILED))
-        fputs("velquor: cannot wait for the servers; stopping\n", stderr);
+        ErrorLine("velquor: cannot wait for the servers; stopping\n");
     InterlockedExchange(&s->stopping, 1);
     /* The flush releases the waits in progress; one that a thread was only
      * about to begin is released by the next round's flush, a second
@@ -171,7 +171,7 @@ static void RunStream(Streaming* s, LPTHREAD_START_ROUTINE work)
         }
     }
     if (started > 0)
-        fputs("velquor: a server's thread did not end; its answer is left out\n", stderr);
+        ErrorLine("velquor: a server's thread did not end; its answer is left out\n");
     free(threads);
 }
 

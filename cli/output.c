@@ -1,5 +1,6 @@
 /* velquor.exe: the answers written out, as a table, CSV (RFC 4180) or JSON
  * (RFC 8259); all at the end, or row by row as they come. */
+#include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -284,29 +285,54 @@ void LookUpKernel(const char* name, void* entry)
  * every script its fonts have; anywhere else as UTF-8. The wide console
  * output is looked up by name: the oldest systems lack it, and then the
  * bytes go out as they are. */
-static void Emit(const Output* out)
+/* UTF-8 text to standard output or standard error: to a console as wide
+ * text, in pieces of at most 8 KB (older consoles refuse more than 64 KB
+ * at once), never splitting a surrogate pair; anywhere else as UTF-8. The
+ * wide console output is looked up by name: the oldest systems lack it,
+ * and then the bytes go out as they are. */
+#define CONSOLE_PIECE 4096 /* UTF-16 units */
+static void EmitTo(DWORD which, FILE* stream, const char* text, size_t length)
 {
     typedef BOOL(WINAPI * GetConsoleModeFn)(HANDLE, DWORD*);
     typedef BOOL(WINAPI * WriteConsoleWFn)(HANDLE, const void*, DWORD, DWORD*, void*);
-    HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
+    HANDLE console = GetStdHandle(which);
     GetConsoleModeFn getMode;
     WriteConsoleWFn write;
     DWORD mode, written;
-    int units = out->length ? MultiByteToWideChar(CP_UTF8, 0, out->text, (int)out->length, NULL, 0) : 0;
+    int units = length ? MultiByteToWideChar(CP_UTF8, 0, text, (int)length, NULL, 0) : 0;
     LookUpKernel("GetConsoleMode", &getMode);
     LookUpKernel("WriteConsoleW", &write);
     if (units > 0 && getMode && write && getMode(console, &mode)) {
         WCHAR* wide = (WCHAR*)Allocate(sizeof(WCHAR) * (size_t)units);
-        int ok;
-        MultiByteToWideChar(CP_UTF8, 0, out->text, (int)out->length, wide, units);
-        fflush(stdout);
-        ok = write(console, wide, (DWORD)units, &written, NULL);
+        int at = 0, ok = 1;
+        MultiByteToWideChar(CP_UTF8, 0, text, (int)length, wide, units);
+        fflush(stream);
+        while (ok && at < units) {
+            int n = units - at > CONSOLE_PIECE ? CONSOLE_PIECE : units - at;
+            if (n == CONSOLE_PIECE && wide[at + n - 1] >= 0xD800 && wide[at + n - 1] <= 0xDBFF)
+                --n;
+            ok = write(console, wide + at, (DWORD)n, &written, NULL);
+            at += n;
+        }
         free(wide);
         if (ok)
             return;
     }
-    if (out->length)
-        fwrite(out->text, 1, out->length, stdout);
+    if (length)
+        fwrite(text, 1, length, stream);
+}
+
+static void Emit(const Output* out) { EmitTo(STD_OUTPUT_HANDLE, stdout, out->text, out->length); }
+
+void ErrorLine(const char* format, ...)
+{
+    char text[2048];
+    va_list args;
+    va_start(args, format);
+    _vsnprintf(text, sizeof text - 1, format, args);
+    va_end(args);
+    text[sizeof text - 1] = '\0';
+    EmitTo(STD_ERROR_HANDLE, stderr, text, strlen(text));
 }
 
 /* A failure, after the table, on standard error. */
@@ -314,7 +340,7 @@ static void TableError(const char* server, const char* what, LONG error, DWORD c
 {
     char text[600];
     ErrorText(error, text, sizeof text);
-    fprintf(stderr, "%s%s: %s (Windows error %lu, 0x%lX)\n", *server ? server : "(local)", what, text, code, code);
+    ErrorLine("%s%s: %s (Windows error %lu, 0x%lX)\n", *server ? server : "(local)", what, text, code, code);
 }
 
 static void WriteTable(const Column* columns, const Answer* answers, int count)

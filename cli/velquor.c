@@ -24,7 +24,7 @@ void* Allocate(size_t bytes)
 {
     void* p = calloc(1, bytes);
     if (!p) {
-        fputs("velquor: out of memory\n", stderr);
+        fputs("velquor: out of memory\n", stderr); /* as bytes: writing as wide text would allocate */
         exit(EXIT_ALL_FAILED);
     }
     return p;
@@ -421,6 +421,10 @@ static LONG ActMessage(const Options* o, const char* server, DWORD id, DWORD* re
                                  o->timeout, o->wait, result);
 }
 
+/* The platform's shutdown flags. */
+static const DWORD kShutdownFlags = WTS_WSD_LOGOFF | WTS_WSD_SHUTDOWN | WTS_WSD_REBOOT | WTS_WSD_POWEROFF |
+                                    WTS_WSD_FASTREBOOT;
+
 static LONG ActShutdown(const Options* o, const char* server, DWORD flags, DWORD* result)
 {
     (void)o;
@@ -470,7 +474,7 @@ static int LeftOut(const char* server, const UserSession* u, const Options* o)
     DWORD own = 0, id = 0;
     if (!OwnSessionOn(server, &own) || !ParseDecimal(u->id, 0xFFFFFFFFul, &id) || id != own)
         return 0;
-    fprintf(stderr, "velquor: %s: left out your own session %s (name it to %s it)\n",
+    ErrorLine("velquor: %s: left out your own session %s (name it to %s it)\n",
             server[0] ? server : "this computer", u->id, o->dryRun ? "include" : "act on");
     return 1;
 }
@@ -600,13 +604,13 @@ static LONG RunAction(const Command* c, const Options* o, const char* server, An
     Row* row;
     if (o->select.given)
         return RunSelected(c, o, server, a);
-    error = c->act(o, server, o->target, &result);
+    error = o->dryRun ? QRVTS_OK : c->act(o, server, o->target, &result);
     if (error != QRVTS_OK)
         return error;
     row = AddRow(a);
     row->values[0] = Copy(server);
     row->values[1] = Target(o);
-    row->values[2] = Number(result);
+    row->values[2] = o->dryRun ? Copy("") : Number(result);
     return QRVTS_OK;
 }
 
@@ -638,7 +642,7 @@ static const Command kCommands[] = {
      RunAction, ActMessage},
     {"wait", "wait MASK [--timeout SECONDS]", "waits for an event on every server; result: the events", 1, 1,
      KIND_WAIT, TARGET_MASK, kActionColumns, NULL, NULL},
-    {"shutdown", "shutdown FLAGS", "logs off every session or shuts the server down", 1, 1, KIND_SERVER,
+    {"shutdown", "shutdown FLAGS [--dry-run]", "logs off every session or shuts the server down", 1, 1, KIND_SERVER,
      TARGET_MASK, kActionColumns, RunAction, ActShutdown},
     {"watch", "watch [--count N] [--timeout SECONDS]",
      "session events as they happen: logon, logoff, connect, disconnect, state", 0, 0, KIND_WATCH, TARGET_NONE,
@@ -685,8 +689,8 @@ static void Help(const Command* only)
 
 static int Usage(const char* problem, const char* argument, const Command* c)
 {
-    fprintf(stderr, "velquor: %s%s%s%s\n", c ? c->name : "", c ? ": " : "", problem, argument ? argument : "");
-    fprintf(stderr, "usage: velquor %s [--server NAME|@FILE]... [--format table|csv|json]\n",
+    ErrorLine("velquor: %s%s%s%s\n", c ? c->name : "", c ? ": " : "", problem, argument ? argument : "");
+    ErrorLine("usage: velquor %s [--server NAME|@FILE]... [--format table|csv|json]\n",
             c ? c->usage : "COMMAND [ARGS] (velquor --help lists them)");
     return EXIT_USAGE;
 }
@@ -959,8 +963,8 @@ static int CheckArguments(const Command* c, Options* o)
         return Usage("asks this computer only; --server is not taken", NULL, c);
     if (selecting && c->kind != KIND_ACTION)
         return Usage("takes no selection", NULL, c);
-    if (o->dryRun && !selecting)
-        return Usage("--dry-run needs a selection (", kSelectionUsage + 3, c);
+    if (o->dryRun && !c->act)
+        return Usage("--dry-run is for the actions (disconnect, logoff, kill, msg, shutdown)", NULL, c);
     if (o->select.all && o->select.given)
         return Usage("--all takes no other condition", NULL, c);
     o->select.given = selecting;
@@ -970,6 +974,9 @@ static int CheckArguments(const Command* c, Options* o)
         return Usage(selecting ? "takes a selection or an id, not both" : "too many arguments", NULL, c);
     if (!selecting && c->target != TARGET_NONE && o->argCount > 0 && !ParseTarget(c, o))
         return Usage(TargetKind(c), o->args[0], c);
+    if (c->act == ActShutdown && (o->target == 0 || (o->target & ~kShutdownFlags)))
+        return Usage("the flags are the sum of 1 log off, 2 shut down, 4 restart, 8 power off, 16 fast restart: ",
+                     o->args[0], c);
     if (c->target == TARGET_SESSION && !selecting && (o->targetCurrent || o->argCount == 0) && RemoteServer(o))
         return Usage("your own session is one of this computer's; on another server the platform's answer "
                      "for it is not to be used: give a session id",

@@ -298,6 +298,11 @@ for sel in (["--user", "bob"], ["--all"], ["--state", "disconnected"]):
           "kill %s: %s %s" % (sel, pids, ended))
 status, out, err = velquor("logoff", "--all", "--dry-run", "--format", "json", scenario="watch.ini")
 check([r["session"] for r in json.loads(out)] == [2] and "left out your own session 1" in err, "own session: %s %s" % (out, err))
+# A dry run of an explicit id, or of shutdown, touches nothing.
+for args in (["logoff", "2"], ["shutdown", "2"]):
+    log = os.path.join(BUILD, "test", "cli_dry.simlog")
+    status, out, _ = velquor(*(args + ["--dry-run", "--server", "alpha", "--format", "json"]), log=log)
+    check(status == 0 and json.loads(out)[0]["result"] is None and not platform_calls(log), "dry %s: %s" % (args, out))
 # No control character of a name reaches a table; JSON and CSV keep it.
 status, out, _ = velquor("users", "--server", "alpha")
 check(b"\\x1b[2J\\x07PC-bob" in out and not any(b < 0x20 and b not in b"\r\n" for b in out), "table escapes: %r" % out)
@@ -363,7 +368,7 @@ check(unknown[0] == 1 and [(r["error"], r["code"]) for r in json.loads(unknown[1
 usage = (["frobnicate"], ["sessions", "--format", "xml"], ["kill"], ["kill", "x"], ["msg", "2", "t"],
          ["sessions", "--parallel", "0"], ["sessions", "--bogus"], ["disconnect", "1", "2"], [],
          ["logoff", "2", "--all"], ["logoff", "--all", "--user", "bob"], ["sessions", "--all"],
-         ["logoff", "2", "--dry-run"], ["logoff", "--idle-over", "2x"], ["sessions", "--server", "@Z:/nonexistent"],
+         ["sessions", "--dry-run"], ["shutdown", "0"], ["shutdown", "99"], ["logoff", "--idle-over", "2x"], ["sessions", "--server", "@Z:/nonexistent"],
          ["sessions", "--parallel", "5000"], ["logoff", "--state", "bogus"], ["logoff", "--user", "a", "--user", "b"])
 for args, (status, out, err) in zip(usage, velquor_all(usage)):
     check(status == 2 and "usage: velquor" in err and (args[-1:] != ["5000"] or "1 to 4096" in err),

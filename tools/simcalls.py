@@ -6,13 +6,16 @@ only makes a handle), and but the lines that tell what a wait returned.
 
     tools/simcalls.py LOG [SERVERS]   # the count, or the count per server
 """
+import os
 import sys
 
 LOCAL = ("WTSOpenServer", "WTSCloseServer", "WTSFreeMemory")
 
 
 def platform_calls(log):
-    """The entry point of each call in LOG that reaches a server, in order."""
+    """The entry point of each call in LOG that reaches a server, in order (none without a log)."""
+    if not os.path.exists(log):
+        return []
     with open(log, encoding="utf-8") as lines:
         return [line.split()[0] for line in lines
                 if line.startswith(("WTS", "WinStation")) and " -> " not in line and not line.startswith(LOCAL)]
