@@ -12,6 +12,7 @@
 #define EXIT_ALL_FAILED 1
 #define EXIT_USAGE 2
 #define EXIT_SOME_FAILED 3
+#define EXIT_INTERRUPTED 4 /* what was done before the interrupt is printed */
 #define MAX_FIELDS 32
 #define OWN_SESSION WTS_CURRENT_SESSION /* the caller's own session, where one session is meant */
 #define ALL_SESSIONS 0xFFFFFFFFul       /* every session, for the processes (the library's filter) */
@@ -122,6 +123,11 @@ void StreamEnd(Stream* s);
 
 /* ---- Many servers at once (farm.c) ---- */
 void AskFarm(const Command* c, const Options* o, Answer* answers, int threads);
+/* Set by an interrupt (Ctrl+C, the console closing) once CatchInterrupts
+ * has installed its handler; InterruptsDone lets the process end. */
+extern volatile LONG Interrupted;
+void CatchInterrupts(void);
+void InterruptsDone(void);
 int WaitFarm(const Options* o);
 int WatchFarm(const Options* o);
 

@@ -48,7 +48,7 @@ static DWORD WINAPI AskWorker(void* context)
     for (;;) {
         LONG i = InterlockedIncrement(&farm->next) - 1;
         Answer* a;
-        if (i >= farm->count)
+        if (i >= farm->count || Interrupted)
             return 0;
         a = &farm->answers[i];
         a->error = farm->command->run(farm->command, farm->options, a->server, a);
@@ -77,14 +77,38 @@ typedef struct Streaming {
     HANDLE stop;
 } Streaming;
 
-static Streaming* Interrupted = NULL;
+static Streaming* Streamed = NULL;
+volatile LONG Interrupted = 0;
+static HANDLE Finished = NULL;
 
+/* Ctrl+C, Ctrl+Break or the console closing: no new action or server is
+ * started, the calls in progress finish, and what was done is printed. The
+ * system ends a process a few seconds after its console closed: until
+ * then the handler holds it, so that the end can be written. */
 static BOOL WINAPI OnInterrupt(DWORD event)
 {
-    (void)event;
-    if (Interrupted)
-        SetEvent(Interrupted->stop);
+    InterlockedExchange(&Interrupted, 1);
+    if (Streamed)
+        SetEvent(Streamed->stop);
+    if (Finished && event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
+        WaitForSingleObject(Finished, 4000);
     return TRUE;
+}
+
+void CatchInterrupts(void)
+{
+    typedef BOOL(WINAPI * SetHandlerFn)(PHANDLER_ROUTINE, BOOL);
+    SetHandlerFn setHandler;
+    Finished = CreateEventA(NULL, TRUE, FALSE, NULL);
+    LookUpKernel("SetConsoleCtrlHandler", &setHandler);
+    if (setHandler)
+        setHandler(OnInterrupt, TRUE);
+}
+
+void InterruptsDone(void)
+{
+    if (Finished)
+        SetEvent(Finished);
 }
 
 /* The next server for a thread; NULL when every server has its thread. */
@@ -135,16 +159,13 @@ static void FlushAll(const Options* o)
  * comes; then the platform's flush ends the waits still blocked. */
 static void RunStream(Streaming* s, LPTHREAD_START_ROUTINE work)
 {
-    typedef BOOL(WINAPI * SetHandlerFn)(PHANDLER_ROUTINE, BOOL);
-    SetHandlerFn setHandler;
     DWORD deadline = s->options->timeoutGiven ? s->options->timeout * 1000 : INFINITE;
     HANDLE* threads = (HANDLE*)Allocate(sizeof(HANDLE) * (size_t)s->options->serverCount);
     int t, started = 0, round;
     s->stop = CreateEventA(NULL, TRUE, FALSE, NULL);
-    Interrupted = s;
-    LookUpKernel("SetConsoleCtrlHandler", &setHandler);
-    if (setHandler)
-        setHandler(OnInterrupt, TRUE);
+    Streamed = s;
+    if (Interrupted)
+        SetEvent(s->stop);
     for (t = 0; t < s->options->serverCount; ++t) {
         HANDLE h = CreateThread(NULL, SMALL_STACK, work, s, STACK_IS_RESERVATION, NULL);
         if (h)

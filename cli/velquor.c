@@ -408,9 +408,16 @@ static LONG ActLogoff(const Options* o, const char* server, DWORD id, DWORD* res
     return QRVTS_LogoffSessionUtf8(server, id, o->wait);
 }
 
+static int OwnSessionOn(const char* server, DWORD* session);
+
+/* This program's own process on this computer is refused, as the system's
+ * own task killer refuses to end itself. */
 static LONG ActKill(const Options* o, const char* server, DWORD id, DWORD* result)
 {
+    DWORD own = 0;
     *result = 1;
+    if (id == GetCurrentProcessId() && OwnSessionOn(server, &own))
+        return QRVTS_TERMINATE_FAILED;
     return QRVTS_TerminateProcessUtf8(server, id, o->exitCode);
 }
 
@@ -514,18 +521,23 @@ const Column* ColumnsOf(const Command* c, const Options* o)
     return c->target == TARGET_PROCESS ? kSelectedProcessColumns : kSelectedColumns;
 }
 
+/* The rows of an action, written as each is done (null: at the end). */
+static Stream* ActionRows = NULL;
+
 /* The outcome of one action in the row's last column (empty on a dry run or
- * a failure, whose error the row carries). */
+ * a failure, whose error the row carries); the row is then written. */
 static void Outcome(const Command* c, const Options* o, const char* server, DWORD id, Row* row, int column)
 {
     DWORD result = 0;
     if (o->dryRun) {
         row->values[column] = Copy("");
-        return;
+    } else {
+        row->error = c->act(o, server, id, &result);
+        row->code = row->error ? QRVTS_GetLastErrorCode() : 0;
+        row->values[column] = row->error ? Copy("") : Number(result);
     }
-    row->error = c->act(o, server, id, &result);
-    row->code = row->error ? QRVTS_GetLastErrorCode() : 0;
-    row->values[column] = row->error ? Copy("") : Number(result);
+    if (ActionRows)
+        StreamRow(ActionRows, server, row, 0);
 }
 
 typedef struct Acting {
@@ -542,7 +554,7 @@ static void ActOnSession(const UserSession* u, void* context)
     DWORD id = 0;
     Row* row;
     int k;
-    if (!Selected(&x->options->select, u) || LeftOut(x->server, u, x->options))
+    if (Interrupted || !Selected(&x->options->select, u) || LeftOut(x->server, u, x->options))
         return;
     row = AddRow(x->answer);
     for (k = 0; k < 6; ++k)
@@ -575,7 +587,7 @@ static void ActOnProcesses(const UserSession* u, void* context)
     pids = r->ProcessIds, names = r->ProcessNames, sessions = r->SessionIds, sids = r->UserSids;
     for (i = 0; i < r->Count; ++i) {
         char *p = NextItem(&pids), *n = NextItem(&names), *s = NextItem(&sessions), *sid = NextItem(&sids);
-        if (strcmp(s, u->id) == 0 && UsersOwnProcess(x->server, s, p, sid)) {
+        if (!Interrupted && strcmp(s, u->id) == 0 && UsersOwnProcess(x->server, s, p, sid)) {
             Row* row = AddRow(x->answer);
             const char* values[7] = {x->server, u->id, u->user, u->domain, p, n, sid};
             int k;
@@ -611,6 +623,8 @@ static LONG RunAction(const Command* c, const Options* o, const char* server, An
     row->values[0] = Copy(server);
     row->values[1] = Target(o);
     row->values[2] = o->dryRun ? Copy("") : Number(result);
+    if (ActionRows)
+        StreamRow(ActionRows, server, row, 0);
     return QRVTS_OK;
 }
 
@@ -1110,6 +1124,30 @@ static char** Utf8Arguments(int* argc, char** ansi)
 }
 
 
+/* An action on every server, each row written as soon as it is done; a
+ * server that failed as a whole is a row of its own at the end. */
+static void WriteActions(const Command* c, const Options* o, Answer* answers)
+{
+    static Stream rows;
+    const Column* columns = ColumnsOf(c, o);
+    int s, k;
+    StreamStart(&rows, columns, o->format, 0, o);
+    ActionRows = &rows;
+    AskFarm(c, o, answers, o->parallel);
+    for (s = 0; s < o->serverCount; ++s)
+        if (answers[s].error) {
+            Row row;
+            memset(&row, 0, sizeof row);
+            row.error = answers[s].error, row.code = answers[s].code;
+            for (k = 0; columns[k].name; ++k)
+                row.values[k] = Copy(k == 0 ? answers[s].server : "");
+            StreamRow(&rows, answers[s].server, &row, 0);
+            for (k = 0; columns[k].name; ++k)
+                free(row.values[k]);
+        }
+    StreamEnd(&rows);
+}
+
 /* 0 when every server answered, 1 when every one failed, 3 when some did;
  * a server failed when it gave an error or one of its actions did. */
 static int ExitStatus(const Answer* answers, int count)
@@ -1156,14 +1194,23 @@ int main(int argc, char** argv)
         return Usage("no server in the list", NULL, c);
     if (o.serverCount == 0)
         AddServer(&o, local);
-    if (c->kind == KIND_WAIT)
-        return WaitFarm(&o);
-    if (c->kind == KIND_WATCH)
-        return WatchFarm(&o);
+    CatchInterrupts();
+    if (c->kind == KIND_WAIT || c->kind == KIND_WATCH) {
+        /* An interrupt is how a stream ends: its status is the servers'. */
+        status = c->kind == KIND_WAIT ? WaitFarm(&o) : WatchFarm(&o);
+        InterruptsDone();
+        return status;
+    }
     answers = (Answer*)Allocate(sizeof(Answer) * (size_t)o.serverCount);
     for (i = 0; i < o.serverCount; ++i)
         answers[i].server = o.servers[i];
-    AskFarm(c, &o, answers, o.parallel);
-    WriteAnswers(c, &o, answers, o.serverCount);
-    return ExitStatus(answers, o.serverCount);
+    if (c->act)
+        WriteActions(c, &o, answers);
+    else {
+        AskFarm(c, &o, answers, o.parallel);
+        WriteAnswers(c, &o, answers, o.serverCount);
+    }
+    status = Interrupted ? EXIT_INTERRUPTED : ExitStatus(answers, o.serverCount);
+    InterruptsDone();
+    return status;
 }

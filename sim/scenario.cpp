@@ -264,8 +264,9 @@ SimScenario Load()
             sc.sessions.push_back(SimSession());
             sc.sessions.back().id = Number(section.substr(8));
         } else if (process) {
+            // [process self]: the calling program's own process.
             sc.processes.push_back(SimProcess());
-            sc.processes.back().id = Number(section.substr(8));
+            sc.processes.back().id = section.substr(8) == "self" ? GetCurrentProcessId() : Number(section.substr(8));
         }
         for (const auto& [key, value] : lines) {
             if (section == "server")

@@ -298,6 +298,10 @@ for sel in (["--user", "bob"], ["--all"], ["--state", "disconnected"]):
           "kill %s: %s %s" % (sel, pids, ended))
 status, out, err = velquor("logoff", "--all", "--dry-run", "--format", "json", scenario="watch.ini")
 check([r["session"] for r in json.loads(out)] == [2] and "left out your own session 1" in err, "own session: %s %s" % (out, err))
+# ... nor the tool's own process on this computer.
+for server, names in (([], ["notepad.exe"]), (["--server", "alpha"], ["notepad.exe", "velquor.exe"])):
+    status, out, _ = velquor("kill", "--all", "--dry-run", "--format", "json", *server, scenario="watch.ini")
+    check(status == 0 and [r["name"] for r in json.loads(out)] == names, "own process %s: %s" % (server, out))
 # A dry run of an explicit id, or of shutdown, touches nothing.
 for args in (["logoff", "2"], ["shutdown", "2"]):
     log = os.path.join(BUILD, "test", "cli_dry.simlog")
