@@ -696,9 +696,12 @@ static void Help(const Command* only)
            "call, and watch reads a server again only when it signals one (a wake-up that changes no\r\n"
            "user session is the event \"other\", with the platform's flags). A failing server is\r\n"
            "tried again after 1 second, the pause doubling up to 60 seconds.\r\n"
+           "A selection never takes your own session on this computer (name it), and kill on a\r\n"
+           "selection ends only the users' own processes: never the system's, a service's, the\r\n"
+           "window manager's, the font driver's, an ownerless one, session 0's or its own.\r\n"
            "Exit status: 0 every server answered; 1 every server failed (one server included);\r\n"
-           "2 a usage error; 3 some servers failed. An error's number and text are in the output\r\n"
-           "(for the table, on standard error).\r\n");
+           "2 a usage error; 3 some servers failed; 4 interrupted (what was done is printed).\r\n"
+           "An error's number and text are in the output (for the table, on standard error).\r\n");
 }
 
 static int Usage(const char* problem, const char* argument, const Command* c)
