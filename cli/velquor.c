@@ -254,6 +254,12 @@ static LONG RunSession(const Command* c, const Options* o, const char* server, A
     LONG result = QRVTS_QuerySessionInfoUtf8(server, o->argCount ? o->target : OWN_SESSION, &r);
     if (result != QRVTS_OK)
         return result;
+    /* Every property refused because the server has no such session: an
+     * error, not a row of empty fields (the code stays the platform's). */
+    if (!r->ConnectState[0] && QRVTS_GetLastErrorCode() == ERROR_CTX_WINSTATION_NOT_FOUND) {
+        QRVTS_FreeBuffer(r);
+        return QRVTS_SESSION_INFO_FAILED;
+    }
     row = AddRow(a);
     row->values[k++] = Copy(server);
     row->values[k++] = Target(o);

@@ -225,7 +225,7 @@ ids = [(["logoff", "010"], 2), (["logoff", "0x10"], 2), (["logoff", "-1"], 2), (
        (["logoff", "4294967295"], 2), (["logoff", "4294967296"], 2), (["logoff", ""], 2), (["logoff", " 5"], 2),
        (["logoff", "5 "], 2), (["session", "0x1F"], 2), (["kill", "current"], 2), (["kill", "1e3"], 2),
        (["wait", "0x123456789"], 2), (["msg", "07", "T", "M"], 2), (["logoff", "current"], 2), (["session"], 2),
-       (["session", "current"], 2), (["logoff", "4294967294"], 7022), (["logoff", "0"], 7022), (["kill", "16"], 87),
+       (["session", "current"], 2), (["logoff", "4294967294"], 7022), (["logoff", "0"], 7022), (["kill", "16"], 87), (["session", "99"], 7022),
        (["logoff", "2"], 0), (["kill", "1300"], 0), (["wait", "0x20"], 0)]
 results = velquor_all([args + ["--server", "alpha", "--format", "json"] for args, _ in ids])
 for (args, want), (status, out, err) in zip(ids, results):
