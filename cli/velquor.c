@@ -482,10 +482,10 @@ static int OwnSessionOn(const char* server, DWORD* session)
 
 /* Whether a selection leaves the session out: the caller's own on this
  * computer, which an action takes only when named; said on standard error. */
-static int LeftOut(const char* server, const UserSession* u, const Options* o)
+static int LeftOut(const char* server, int local, DWORD own, const UserSession* u, const Options* o)
 {
-    DWORD own = 0, id = 0;
-    if (!OwnSessionOn(server, &own) || !ParseDecimal(u->id, 0xFFFFFFFFul, &id) || id != own)
+    DWORD id = 0;
+    if (!local || !ParseDecimal(u->id, 0xFFFFFFFFul, &id) || id != own)
         return 0;
     ErrorLine("velquor: %s: left out your own session %s (name it to %s it)\n",
             server[0] ? server : "this computer", u->id, o->dryRun ? "include" : "act on");
@@ -497,11 +497,11 @@ static int LeftOut(const char* server, const UserSession* u, const Options* o)
  * LocalService, NetworkService), a service's (S-1-5-80-...), the window
  * manager's (S-1-5-90-...) or the font driver's (S-1-5-96-...), nor a
  * process of session 0, nor this program itself. */
-static int UsersOwnProcess(const char* server, const char* session, const char* pid, const char* sid)
+static int UsersOwnProcess(int local, const char* session, const char* pid, const char* sid)
 {
     static const char* const kSystemAccounts[] = {"S-1-5-18", "S-1-5-19", "S-1-5-20", NULL};
     static const char* const kSystemPrefixes[] = {"S-1-5-80-", "S-1-5-90-", "S-1-5-96-", NULL};
-    DWORD own = 0, id = 0;
+    DWORD id = 0;
     int i;
     if (!*sid || strcmp(session, "0") == 0)
         return 0;
@@ -511,7 +511,7 @@ static int UsersOwnProcess(const char* server, const char* session, const char* 
     for (i = 0; kSystemPrefixes[i]; ++i)
         if (strncmp(sid, kSystemPrefixes[i], strlen(kSystemPrefixes[i])) == 0)
             return 0;
-    return !(OwnSessionOn(server, &own) && ParseDecimal(pid, 0xFFFFFFFFul, &id) && id == GetCurrentProcessId());
+    return !(local && ParseDecimal(pid, 0xFFFFFFFFul, &id) && id == GetCurrentProcessId());
 }
 
 static const Column kSelectedColumns[] = {{"server", 0}, {"session", 1}, {"user", 0}, {"domain", 0},
@@ -551,6 +551,8 @@ typedef struct Acting {
     const Options* options;
     const char* server;
     Answer* answer;
+    int local;  /* the server is this computer, and `own` its session this program runs in */
+    DWORD own;
 } Acting;
 
 static void ActOnSession(const UserSession* u, void* context)
@@ -560,7 +562,7 @@ static void ActOnSession(const UserSession* u, void* context)
     DWORD id = 0;
     Row* row;
     int k;
-    if (Interrupted || !Selected(&x->options->select, u) || LeftOut(x->server, u, x->options))
+    if (Interrupted || !Selected(&x->options->select, u) || LeftOut(x->server, x->local, x->own, u, x->options))
         return;
     row = AddRow(x->answer);
     for (k = 0; k < 6; ++k)
@@ -578,7 +580,7 @@ static void ActOnProcesses(const UserSession* u, void* context)
     ProcessListRecord* r = NULL;
     const char *pids, *names, *sessions, *sids;
     DWORD i, pid = 0, session = 0;
-    if (!Selected(&x->options->select, u) || LeftOut(x->server, u, x->options))
+    if (!Selected(&x->options->select, u) || LeftOut(x->server, x->local, x->own, u, x->options))
         return;
     ParseDecimal(u->id, 0xFFFFFFFFul, &session);
     if (QRVTS_EnumerateProcessesUtf8(x->server, session, FALSE, &r) != QRVTS_OK) {
@@ -593,7 +595,7 @@ static void ActOnProcesses(const UserSession* u, void* context)
     pids = r->ProcessIds, names = r->ProcessNames, sessions = r->SessionIds, sids = r->UserSids;
     for (i = 0; i < r->Count; ++i) {
         char *p = NextItem(&pids), *n = NextItem(&names), *s = NextItem(&sessions), *sid = NextItem(&sids);
-        if (!Interrupted && strcmp(s, u->id) == 0 && UsersOwnProcess(x->server, s, p, sid)) {
+        if (!Interrupted && strcmp(s, u->id) == 0 && UsersOwnProcess(x->local, s, p, sid)) {
             Row* row = AddRow(x->answer);
             const char* values[7] = {x->server, u->id, u->user, u->domain, p, n, sid};
             int k;
@@ -610,7 +612,8 @@ static void ActOnProcesses(const UserSession* u, void* context)
 static LONG RunSelected(const Command* c, const Options* o, const char* server, Answer* a)
 {
     Acting x;
-    x.command = c, x.options = o, x.server = server, x.answer = a;
+    x.command = c, x.options = o, x.server = server, x.answer = a, x.own = 0;
+    x.local = OwnSessionOn(server, &x.own);
     return ForEachUser(server, c->target == TARGET_PROCESS ? ActOnProcesses : ActOnSession, &x);
 }
 
