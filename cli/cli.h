@@ -85,7 +85,7 @@ struct Command {
 enum { KIND_LOCAL, KIND_SERVER, KIND_ACTION, KIND_WAIT, KIND_WATCH };
 enum { TARGET_NONE, TARGET_SESSION, TARGET_PROCESS, TARGET_MASK };
 
-/* ---- Shared helpers (velquor.c) ---- */
+/* ---- Helpers every part may use (text.c) ---- */
 void* Allocate(size_t bytes);
 char* Copy(const char* text);
 char* Number(unsigned long value);
@@ -94,11 +94,23 @@ char* NextItem(const char** list);
 char* IsoTime(const char* text);
 char* IdleSeconds(const char* current, const char* lastInput);
 char* NowIso(void);
+/* Numbers of the command line, exactly what they say; 0 when refused:
+ * decimal digits up to `max`; a mask in decimal or 0x and at most eight
+ * hexadecimal digits; a duration, a number and s, m, h or d. */
+int ParseDecimal(const char* text, DWORD max, DWORD* value);
+int ParseMask(const char* text, DWORD* value);
+int ParseDuration(const char* text, DWORD* seconds);
+
+/* ---- The servers to ask (servers.c) ---- */
+/* A server, once whatever the case of its letters. */
+void AddServer(Options* o, const char* name);
+/* A comma-separated list of names, or @FILE; NULL when taken, else what is
+ * wrong with the file. */
+const char* AddServers(Options* o, char* list);
 
 /* ---- Writers (output.c) ---- */
 void ErrorText(LONG error, char* text, DWORD size);
-const Column* ColumnsOf(const Command* c, const Options* o);
-void WriteAnswers(const Command* c, const Options* o, const Answer* answers, int count);
+void WriteAnswers(const Column* columns, const char* format, const Answer* answers, int count);
 void LookUpKernel(const char* name, void* entry);
 /* A line to standard error, printf-style (UTF-8): to a console as wide text. */
 void ErrorLine(const char* format, ...);

@@ -376,12 +376,11 @@ static void WriteTable(const Column* columns, const Answer* answers, int count)
     }
 }
 
-void WriteAnswers(const Command* c, const Options* o, const Answer* answers, int count)
+void WriteAnswers(const Column* columns, const char* format, const Answer* answers, int count)
 {
-    const Column* columns = ColumnsOf(c, o);
-    if (strcmp(o->format, "json") == 0)
+    if (strcmp(format, "json") == 0)
         WriteJson(columns, answers, count);
-    else if (strcmp(o->format, "csv") == 0)
+    else if (strcmp(format, "csv") == 0)
         WriteCsv(columns, answers, count);
     else
         WriteTable(columns, answers, count);

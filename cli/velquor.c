@@ -6,8 +6,9 @@
  * text), so that a name in any script arrives whole.
  * `velquor --help` says what it does; docs/reference.md has it all.
  *
- * This file: the commands, the arguments and the exit status; output.c
- * writes the answers, farm.c asks many servers at once. */
+ * This file: the commands, the selections, the arguments and the exit
+ * status. servers.c takes the servers to ask, farm.c asks many at once,
+ * output.c writes the answers, text.c holds the helpers all of them use. */
 #include <fcntl.h>
 #include <io.h>
 #include <stdlib.h>
@@ -19,166 +20,6 @@
 #ifndef VELQUOR_VERSION_TEXT
 #error "the build passes the version as VELQUOR_VERSION_TEXT"
 #endif
-
-void* Allocate(size_t bytes)
-{
-    void* p = calloc(1, bytes);
-    if (!p) {
-        fputs("velquor: out of memory\n", stderr); /* as bytes: writing as wide text would allocate */
-        exit(EXIT_ALL_FAILED);
-    }
-    return p;
-}
-
-char* Copy(const char* text)
-{
-    char* copy = (char*)Allocate(strlen(text) + 1);
-    strcpy(copy, text);
-    return copy;
-}
-
-char* Number(unsigned long value)
-{
-    char text[16];
-    sprintf(text, "%lu", value);
-    return Copy(text);
-}
-
-Row* AddRow(Answer* a)
-{
-    if (a->count == a->capacity) {
-        Row* grown = (Row*)Allocate(sizeof(Row) * (size_t)(a->capacity ? a->capacity * 2 : 16));
-        if (a->rows)
-            memcpy(grown, a->rows, sizeof(Row) * (size_t)a->count);
-        free(a->rows);
-        a->rows = grown;
-        a->capacity = a->capacity ? a->capacity * 2 : 16;
-    }
-    return &a->rows[a->count++];
-}
-
-/* The next TAB-delimited item of `*list`, as a new text. */
-char* NextItem(const char** list)
-{
-    const char* end = strchr(*list, '\t');
-    size_t n = end ? (size_t)(end - *list) : strlen(*list);
-    char* item = (char*)Allocate(n + 1);
-    memcpy(item, *list, n);
-    *list += n + (end ? 1 : 0);
-    return item;
-}
-
-/* ---- Times: the API's "YYYY:MM:DD:hh:mm:ss" UTC, as ISO 8601. ---- */
-
-static int ParseTime(const char* text, int t[6])
-{
-    return sscanf(text, "%d:%d:%d:%d:%d:%d", &t[0], &t[1], &t[2], &t[3], &t[4], &t[5]) == 6;
-}
-
-char* IsoTime(const char* text)
-{
-    int t[6];
-    char iso[32];
-    if (!ParseTime(text, t))
-        return Copy("");
-    sprintf(iso, "%04d-%02d-%02dT%02d:%02d:%02dZ", t[0], t[1], t[2], t[3], t[4], t[5]);
-    return Copy(iso);
-}
-
-/* Seconds since 1970 of a civil UTC time. */
-static double EpochSeconds(const int t[6])
-{
-    int y = t[0] - (t[1] <= 2), m = t[1], era = (y >= 0 ? y : y - 399) / 400;
-    int yoe = y - era * 400, doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + t[2] - 1;
-    int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    double days = (double)era * 146097 + doe - 719468;
-    return days * 86400 + t[3] * 3600 + t[4] * 60 + t[5];
-}
-
-/* Current time less last input, in seconds; empty when either is unknown. */
-char* IdleSeconds(const char* current, const char* lastInput)
-{
-    int now[6], then[6];
-    double idle;
-    char text[24];
-    if (!ParseTime(current, now) || !ParseTime(lastInput, then))
-        return Copy("");
-    idle = EpochSeconds(now) - EpochSeconds(then);
-    sprintf(text, "%.0f", idle < 0 ? 0 : idle);
-    return Copy(text);
-}
-
-
-/* The current time, ISO 8601 UTC. */
-char* NowIso(void)
-{
-    SYSTEMTIME t;
-    char text[48];
-    GetSystemTime(&t);
-    sprintf(text, "%04u-%02u-%02uT%02u:%02u:%02uZ", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
-    return Copy(text);
-}
-
-/* ---- Numbers from the command line: exactly what they say, or refused ---- */
-
-/* Decimal digits only, without a leading zero (but "0"), at most `max`. */
-static int ParseDecimal(const char* text, DWORD max, DWORD* value)
-{
-    unsigned long long n = 0;
-    const char* p;
-    if (!*text || (text[0] == '0' && text[1]))
-        return 0;
-    for (p = text; *p; ++p) {
-        if (*p < '0' || *p > '9')
-            return 0;
-        n = n * 10 + (unsigned)(*p - '0');
-        if (n > max)
-            return 0;
-    }
-    *value = (DWORD)n;
-    return 1;
-}
-
-/* A mask or flags: decimal, or "0x" and one to eight hexadecimal digits. */
-static int ParseMask(const char* text, DWORD* value)
-{
-    DWORD n = 0;
-    const char* p;
-    if (text[0] != '0' || (text[1] != 'x' && text[1] != 'X'))
-        return ParseDecimal(text, 0xFFFFFFFFul, value);
-    if (!text[2] || strlen(text + 2) > 8)
-        return 0;
-    for (p = text + 2; *p; ++p) {
-        int digit = *p >= '0' && *p <= '9' ? *p - '0' : *p >= 'a' && *p <= 'f' ? *p - 'a' + 10
-                  : *p >= 'A' && *p <= 'F' ? *p - 'A' + 10 : -1;
-        if (digit < 0)
-            return 0;
-        n = n * 16 + (DWORD)digit;
-    }
-    *value = n;
-    return 1;
-}
-
-/* A duration: a number and a unit, s, m, h or d (none: seconds). */
-static int ParseDuration(const char* text, DWORD* seconds)
-{
-    static const char units[] = "smhd";
-    static const DWORD scale[] = {1, 60, 3600, 86400};
-    char digits[16];
-    size_t n = strlen(text);
-    const char* unit = n ? strchr(units, text[n - 1]) : NULL;
-    DWORD value;
-    if (unit && text[n - 1])
-        --n;
-    if (n == 0 || n >= sizeof digits)
-        return 0;
-    memcpy(digits, text, n);
-    digits[n] = '\0';
-    if (!ParseDecimal(digits, 0xFFFFFFFFul / scale[unit && text[n] ? unit - units : 0], &value))
-        return 0;
-    *seconds = value * scale[unit && text[n] ? unit - units : 0];
-    return 1;
-}
 
 /* ---- Commands ---- */
 
@@ -520,7 +361,7 @@ static const Column kSelectedColumns[] = {{"server", 0}, {"session", 1}, {"user"
 static const Column kSelectedProcessColumns[] = {{"server", 0}, {"session", 1}, {"user", 0}, {"domain", 0},
                                                  {"pid", 1}, {"name", 0}, {"owner", 0}, {"result", 1}, {NULL, 0}};
 
-const Column* ColumnsOf(const Command* c, const Options* o)
+static const Column* ColumnsOf(const Command* c, const Options* o)
 {
     if (c->kind != KIND_ACTION || !o->select.given)
         return c->columns;
@@ -719,133 +560,6 @@ static int Usage(const char* problem, const char* argument, const Command* c)
     ErrorLine("usage: velquor %s [--server NAME|@FILE]... [--format table|csv|json]\n",
             c ? c->usage : "COMMAND [ARGS] (velquor --help lists them)");
     return EXIT_USAGE;
-}
-
-/* A server named twice (letters A to Z in either case) is asked once. */
-static void AddServer(Options* o, const char* name)
-{
-    int i;
-    for (i = 0; i < o->serverCount; ++i)
-        if (_stricmp(o->servers[i], name) == 0)
-            return;
-    if (o->serverCount == o->serverCapacity) {
-        int capacity = o->serverCapacity ? o->serverCapacity * 2 : 16;
-        const char** grown = (const char**)Allocate(sizeof(char*) * (size_t)capacity);
-        if (o->servers)
-            memcpy(grown, o->servers, sizeof(char*) * (size_t)o->serverCount);
-        free(o->servers);
-        o->servers = grown;
-        o->serverCapacity = capacity;
-    }
-    o->servers[o->serverCount++] = name;
-}
-
-/* The whole file at `path` (UTF-8) into `*data`; its length, or -1. */
-static long ReadWholeFile(const char* path, char** data)
-{
-    WCHAR wide[MAX_PATH];
-    FILE* f;
-    long size = 0, n;
-    char chunk[4096];
-    *data = NULL;
-    if (!MultiByteToWideChar(CP_UTF8, 0, path, -1, wide, MAX_PATH) || !(f = _wfopen(wide, L"rb")))
-        return -1;
-    while ((n = (long)fread(chunk, 1, sizeof chunk, f)) > 0) {
-        char* grown = (char*)Allocate((size_t)(size + n) + 1);
-        if (*data)
-            memcpy(grown, *data, (size_t)size);
-        memcpy(grown + size, chunk, (size_t)n);
-        free(*data);
-        *data = grown, size += n;
-    }
-    fclose(f);
-    if (!*data)
-        *data = (char*)Allocate(1);
-    return size;
-}
-
-/* A file in UTF-16 with its byte-order mark (little- or big-endian) as
- * UTF-8, in place of `*data`; 0 when it holds no such mark. */
-static int FromUtf16(char** data, long* size)
-{
-    const unsigned char* d = (const unsigned char*)*data;
-    int big = *size >= 2 && d[0] == 0xFE && d[1] == 0xFF;
-    long units, i, bytes;
-    WCHAR* wide;
-    char* utf8;
-    if (!big && !(*size >= 2 && d[0] == 0xFF && d[1] == 0xFE))
-        return 0;
-    units = (*size - 2) / 2;
-    wide = (WCHAR*)Allocate(sizeof(WCHAR) * (size_t)(units + 1));
-    for (i = 0; i < units; ++i)
-        wide[i] = big ? (WCHAR)(d[2 + 2 * i] << 8 | d[3 + 2 * i]) : (WCHAR)(d[2 + 2 * i] | d[3 + 2 * i] << 8);
-    bytes = units ? WideCharToMultiByte(CP_UTF8, 0, wide, (int)units, NULL, 0, NULL, NULL) : 0;
-    utf8 = (char*)Allocate((size_t)bytes + 1);
-    if (bytes)
-        WideCharToMultiByte(CP_UTF8, 0, wide, (int)units, utf8, (int)bytes, NULL, NULL);
-    free(wide);
-    free(*data);
-    *data = utf8, *size = bytes;
-    return 1;
-}
-
-static int IsUtf8(const char* text, long length)
-{
-    return length == 0 || MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, (int)length, NULL, 0) > 0;
-}
-
-/* The servers named in a file, one a line, whatever its length: UTF-8 with
- * or without its byte-order mark, or UTF-16 with one; CR LF or LF; blank
- * lines and "#" comments skipped. NULL when all were taken, else what is
- * wrong (a NUL byte, a line that is not UTF-8, a file that cannot be read). */
-static const char* AddServersFromFile(Options* o, const char* path)
-{
-    static char problem[600];
-    char *data, *line, *next;
-    long size = ReadWholeFile(path, &data), number = 1;
-    if (size < 0)
-        return "cannot be read";
-    if (!FromUtf16(&data, &size) && size >= 3 && memcmp(data, "\xEF\xBB\xBF", 3) == 0)
-        memmove(data, data + 3, (size_t)(size -= 3) + 1);
-    for (line = data; line < data + size; line = next + 1, ++number) {
-        char *start = line, *end;
-        next = memchr(line, '\n', (size_t)(data + size - line));
-        if (!next)
-            next = data + size;
-        if (memchr(line, '\0', (size_t)(next - line)) || !IsUtf8(line, (long)(next - line))) {
-            sprintf(problem, "line %ld %s", number,
-                    memchr(line, '\0', (size_t)(next - line))
-                        ? "holds a NUL byte (a file in UTF-16 needs its byte-order mark)"
-                        : "is not UTF-8 (nor UTF-16 with a byte-order mark)");
-            free(data);
-            return problem;
-        }
-        *next = '\0';
-        if ((end = strchr(start, '#')) != NULL)
-            *end = '\0';
-        while (*start == ' ' || *start == '\t')
-            ++start;
-        end = start + strlen(start);
-        while (end > start && strchr(" \t\r", end[-1]))
-            *--end = '\0';
-        if (*start)
-            AddServer(o, Copy(start));
-    }
-    free(data);
-    return NULL;
-}
-
-/* A comma-separated list of names, or @FILE; NULL when taken, else what is
- * wrong with the file. */
-static const char* AddServers(Options* o, char* list)
-{
-    char* name;
-    o->serverGiven = 1;
-    if (list[0] == '@')
-        return AddServersFromFile(o, list + 1);
-    for (name = strtok(list, ","); name; name = strtok(NULL, ","))
-        AddServer(o, name);
-    return NULL;
 }
 
 static const Command* FindCommand(const char* name)
@@ -1220,7 +934,7 @@ int main(int argc, char** argv)
         WriteActions(c, &o, answers);
     else {
         AskFarm(c, &o, answers, o.parallel);
-        WriteAnswers(c, &o, answers, o.serverCount);
+        WriteAnswers(ColumnsOf(c, &o), o.format, answers, o.serverCount);
     }
     status = Interrupted ? EXIT_INTERRUPTED : ExitStatus(answers, o.serverCount);
     InterruptsDone();
