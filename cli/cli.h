@@ -13,6 +13,7 @@
 #define EXIT_USAGE 2
 #define EXIT_SOME_FAILED 3
 #define EXIT_INTERRUPTED 4 /* what was done before the interrupt is printed */
+#define TARGET_CHANGED 2000 /* a row's error of the tool's own: its target changed since it was selected */
 #define MAX_FIELDS 32
 #define OWN_SESSION WTS_CURRENT_SESSION /* the caller's own session, where one session is meant */
 #define ALL_SESSIONS 0xFFFFFFFFul       /* every session, for the processes (the library's filter) */

@@ -49,7 +49,9 @@ static void JsonValue(const char* value, int numeric)
 
 void ErrorText(LONG error, char* text, DWORD size)
 {
-    if (QRVTS_GetErrorTextUtf8(error, text, size) == 0)
+    if (error == TARGET_CHANGED)
+        _snprintf(text, size, "%ld: velquor: changed since it was selected; not acted on", error);
+    else if (QRVTS_GetErrorTextUtf8(error, text, size) == 0)
         sprintf(text, "error %ld", error);
 }
 

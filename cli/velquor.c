@@ -371,6 +371,28 @@ static const Column* ColumnsOf(const Command* c, const Options* o)
 /* The rows of an action, written as each is done (null: at the end). */
 static Stream* ActionRows = NULL;
 
+/* Whether the selected session is still the one selected, read again
+ * right before an action on it: the same user, logged on at the same time
+ * (a session that logged off and was taken by another logon is not). */
+static int Unchanged(const char* server, const UserSession* u)
+{
+    SessionInfoRecord* r = NULL;
+    DWORD id = 0;
+    int same = ParseDecimal(u->id, 0xFFFFFFFFul, &id) && QRVTS_QuerySessionInfoUtf8(server, id, &r) == QRVTS_OK &&
+               _stricmp(r->UserName, u->user) == 0 && strcmp(r->LogonTime, u->logon) == 0;
+    QRVTS_FreeBuffer(r);
+    return same;
+}
+
+/* A row that says its target was not acted on: it changed since it was selected. */
+static void Changed(const char* server, Row* row, int column)
+{
+    row->error = TARGET_CHANGED, row->code = 0;
+    row->values[column] = Copy("");
+    if (ActionRows)
+        StreamRow(ActionRows, server, row, 0);
+}
+
 /* The outcome of one action in the row's last column (empty on a dry run or
  * a failure, whose error the row carries); the row is then written. */
 static void Outcome(const Command* c, const Options* o, const char* server, DWORD id, Row* row, int column)
@@ -410,7 +432,10 @@ static void ActOnSession(const UserSession* u, void* context)
         row->values[k] = Copy(values[k]);
     row->values[6] = IdleSeconds(u->current, u->input);
     ParseDecimal(u->id, 0xFFFFFFFFul, &id);
-    Outcome(x->command, x->options, x->server, id, row, 7);
+    if (!x->options->dryRun && !Unchanged(x->server, u))
+        Changed(x->server, row, 7);
+    else
+        Outcome(x->command, x->options, x->server, id, row, 7);
 }
 
 /* kill: the users' own processes of each selected session, read when the
@@ -424,6 +449,15 @@ static void ActOnProcesses(const UserSession* u, void* context)
     if (!Selected(&x->options->select, u) || LeftOut(x->server, x->local, x->own, u, x->options))
         return;
     ParseDecimal(u->id, 0xFFFFFFFFul, &session);
+    if (!x->options->dryRun && !Unchanged(x->server, u)) {
+        Row* row = AddRow(x->answer);
+        const char* values[4] = {x->server, u->id, u->user, u->domain};
+        int k;
+        for (k = 0; k < 7; ++k)
+            row->values[k] = Copy(k < 4 ? values[k] : "");
+        Changed(x->server, row, 7);
+        return;
+    }
     if (QRVTS_EnumerateProcessesUtf8(x->server, session, FALSE, &r) != QRVTS_OK) {
         Row* row = AddRow(x->answer);
         const char* values[4] = {x->server, u->id, u->user, u->domain};

@@ -298,6 +298,13 @@ for sel in (["--user", "bob"], ["--all"], ["--state", "disconnected"]):
           "kill %s: %s %s" % (sel, pids, ended))
 status, out, err = velquor("logoff", "--all", "--dry-run", "--format", "json", scenario="watch.ini")
 check([r["session"] for r in json.loads(out)] == [2] and "left out your own session 1" in err, "own session: %s %s" % (out, err))
+# A session reused by another logon between the selection and the action
+# is read again and left alone.
+log = os.path.join(BUILD, "test", "cli_reused.simlog")
+status, out, _ = velquor("logoff", "--all", "--server", "alpha", "--format", "json", scenario="reused.ini", log=log)
+acted = [line.split()[2] for line in open(log, encoding="utf-8") if line.startswith("WTSLogoffSession")]
+check([(r["session"], r.get("result"), r.get("error")) for r in json.loads(out)] == [(1, 1, None), (2, None, 2000)]
+      and acted == ["session=1"], "reused session: %s %s" % (out, acted))
 # ... nor the tool's own process on this computer.
 for server, names in (([], ["notepad.exe"]), (["--server", "alpha"], ["notepad.exe", "velquor.exe"])):
     status, out, _ = velquor("kill", "--all", "--dry-run", "--format", "json", *server, scenario="watch.ini")
