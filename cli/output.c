@@ -270,7 +270,7 @@ static void Cell(Output* out, const char* text, size_t width, int last)
         return;
     }
     /* Two blanks at least: a value longer than its column stays apart. */
-    for (width = used + 2 > width + 2 ? used + 2 : width + 2; used < width; ++used)
+    for (width = (used > width ? used : width) + 2; used < width; ++used)
         PutText(out, " ");
 }
 
@@ -295,6 +295,7 @@ void LookUpKernel(const char* name, void* entry)
 #define CONSOLE_PIECE 4096 /* UTF-16 units */
 static void EmitTo(DWORD which, FILE* stream, const char* text, size_t length)
 {
+    const char* const start = text;
     typedef BOOL(WINAPI * GetConsoleModeFn)(HANDLE, DWORD*);
     typedef BOOL(WINAPI * WriteConsoleWFn)(HANDLE, const void*, DWORD, DWORD*, void*);
     HANDLE console = GetStdHandle(which);
@@ -306,18 +307,22 @@ static void EmitTo(DWORD which, FILE* stream, const char* text, size_t length)
     LookUpKernel("WriteConsoleW", &write);
     if (units > 0 && getMode && write && getMode(console, &mode)) {
         WCHAR* wide = (WCHAR*)Allocate(sizeof(WCHAR) * (size_t)units);
-        int at = 0, ok = 1;
+        int at = 0;
         MultiByteToWideChar(CP_UTF8, 0, text, (int)length, wide, units);
         fflush(stream);
-        while (ok && at < units) {
+        while (at < units) {
             int n = units - at > CONSOLE_PIECE ? CONSOLE_PIECE : units - at;
             if (n == CONSOLE_PIECE && wide[at + n - 1] >= 0xD800 && wide[at + n - 1] <= 0xDBFF)
                 --n;
-            ok = write(console, wide + at, (DWORD)n, &written, NULL);
+            if (!write(console, wide + at, (DWORD)n, &written, NULL))
+                break;
             at += n;
         }
+        /* Where the console refused a piece, the rest goes out as bytes, once. */
+        text += at ? (size_t)WideCharToMultiByte(CP_UTF8, 0, wide, at, NULL, 0, NULL, NULL) : 0;
+        length -= (size_t)(text - start);
         free(wide);
-        if (ok)
+        if (at == units)
             return;
     }
     if (length)

@@ -137,6 +137,7 @@ static LONG RunSession(const Command* c, const Options* o, const char* server, A
 /* One user session, as the user list gives it. */
 typedef struct UserSession {
     char *id, *name, *state, *user, *domain, *client, *address, *logon, *input, *current;
+    DWORD session; /* the id as a number */
 } UserSession;
 
 /* The session's ten texts, in the order of the user list's lists. */
@@ -155,6 +156,8 @@ static void NextUser(const char** cursor, UserSession* u)
     UserFields(u, fields);
     for (k = 0; k < 10; ++k)
         *fields[k] = NextItem(&cursor[k]);
+    u->session = 0;
+    ParseDecimal(u->id, 0xFFFFFFFFul, &u->session);
 }
 
 static void FreeUser(UserSession* u)
@@ -325,8 +328,7 @@ static int OwnSessionOn(const char* server, DWORD* session)
  * computer, which an action takes only when named; said on standard error. */
 static int LeftOut(const char* server, int local, DWORD own, const UserSession* u, const Options* o)
 {
-    DWORD id = 0;
-    if (!local || !ParseDecimal(u->id, 0xFFFFFFFFul, &id) || id != own)
+    if (!local || u->session != own)
         return 0;
     ErrorLine("velquor: %s: left out your own session %s (name it to %s it)\n",
             server[0] ? server : "this computer", u->id, o->dryRun ? "include" : "act on");
@@ -377,17 +379,17 @@ static Stream* ActionRows = NULL;
 static int Unchanged(const char* server, const UserSession* u)
 {
     SessionInfoRecord* r = NULL;
-    DWORD id = 0;
-    int same = ParseDecimal(u->id, 0xFFFFFFFFul, &id) && QRVTS_QuerySessionInfoUtf8(server, id, &r) == QRVTS_OK &&
-               _stricmp(r->UserName, u->user) == 0 && strcmp(r->LogonTime, u->logon) == 0;
+    int same = QRVTS_QuerySessionInfoUtf8(server, u->session, &r) == QRVTS_OK && _stricmp(r->UserName, u->user) == 0 &&
+               strcmp(r->LogonTime, u->logon) == 0;
     QRVTS_FreeBuffer(r);
     return same;
 }
 
-/* A row that says its target was not acted on: it changed since it was selected. */
-static void Changed(const char* server, Row* row, int column)
+/* A row whose action was not done, with the error that says why (the
+ * target changed since it was selected, or could not be read); written. */
+static void NotDone(const char* server, Row* row, int column, LONG error, DWORD code)
 {
-    row->error = TARGET_CHANGED, row->code = 0;
+    row->error = error, row->code = code;
     row->values[column] = Copy("");
     if (ActionRows)
         StreamRow(ActionRows, server, row, 0);
@@ -422,7 +424,6 @@ static void ActOnSession(const UserSession* u, void* context)
 {
     Acting* x = (Acting*)context;
     const char* values[7] = {x->server, u->id, u->user, u->domain, u->name, u->state, NULL};
-    DWORD id = 0;
     Row* row;
     int k;
     if (Interrupted || !Selected(&x->options->select, u) || LeftOut(x->server, x->local, x->own, u, x->options))
@@ -431,11 +432,21 @@ static void ActOnSession(const UserSession* u, void* context)
     for (k = 0; k < 6; ++k)
         row->values[k] = Copy(values[k]);
     row->values[6] = IdleSeconds(u->current, u->input);
-    ParseDecimal(u->id, 0xFFFFFFFFul, &id);
     if (!x->options->dryRun && !Unchanged(x->server, u))
-        Changed(x->server, row, 7);
+        NotDone(x->server, row, 7, TARGET_CHANGED, 0);
     else
-        Outcome(x->command, x->options, x->server, id, row, 7);
+        Outcome(x->command, x->options, x->server, u->session, row, 7);
+}
+
+/* kill: a row for a selected session none of whose processes was ended. */
+static void SessionNotDone(Acting* x, const UserSession* u, LONG error, DWORD code)
+{
+    Row* row = AddRow(x->answer);
+    const char* values[4] = {x->server, u->id, u->user, u->domain};
+    int k;
+    for (k = 0; k < 7; ++k)
+        row->values[k] = Copy(k < 4 ? values[k] : "");
+    NotDone(x->server, row, 7, error, code);
 }
 
 /* kill: the users' own processes of each selected session, read when the
@@ -445,26 +456,15 @@ static void ActOnProcesses(const UserSession* u, void* context)
     Acting* x = (Acting*)context;
     ProcessListRecord* r = NULL;
     const char *pids, *names, *sessions, *sids;
-    DWORD i, pid = 0, session = 0;
+    DWORD i, pid = 0;
     if (!Selected(&x->options->select, u) || LeftOut(x->server, x->local, x->own, u, x->options))
         return;
-    ParseDecimal(u->id, 0xFFFFFFFFul, &session);
     if (!x->options->dryRun && !Unchanged(x->server, u)) {
-        Row* row = AddRow(x->answer);
-        const char* values[4] = {x->server, u->id, u->user, u->domain};
-        int k;
-        for (k = 0; k < 7; ++k)
-            row->values[k] = Copy(k < 4 ? values[k] : "");
-        Changed(x->server, row, 7);
+        SessionNotDone(x, u, TARGET_CHANGED, 0);
         return;
     }
-    if (QRVTS_EnumerateProcessesUtf8(x->server, session, FALSE, &r) != QRVTS_OK) {
-        Row* row = AddRow(x->answer);
-        const char* values[4] = {x->server, u->id, u->user, u->domain};
-        int k;
-        row->error = QRVTS_ENUM_PROCESSES_FAILED, row->code = QRVTS_GetLastErrorCode();
-        for (k = 0; k < 8; ++k)
-            row->values[k] = Copy(k < 4 ? values[k] : "");
+    if (QRVTS_EnumerateProcessesUtf8(x->server, u->session, FALSE, &r) != QRVTS_OK) {
+        SessionNotDone(x, u, QRVTS_ENUM_PROCESSES_FAILED, QRVTS_GetLastErrorCode());
         return;
     }
     pids = r->ProcessIds, names = r->ProcessNames, sessions = r->SessionIds, sids = r->UserSids;
