@@ -13,7 +13,11 @@
 #define EXIT_USAGE 2
 #define EXIT_SOME_FAILED 3
 #define EXIT_INTERRUPTED 4 /* what was done before the interrupt is printed */
-#define TARGET_CHANGED 2000 /* a row's error of the tool's own: its target changed since it was selected */
+/* A row's errors of the tool's own. */
+#define TARGET_CHANGED 2000  /* its target changed since it was selected */
+#define ACCOUNT_UNKNOWN 2001 /* the session user's account could not be looked up on its server */
+#define NO_ANSWER 2002       /* the server did not answer within the deadline */
+#define REPORT_DEADLINE 30   /* seconds a report waits for each server unless --timeout says */
 #define MAX_FIELDS 32
 #define OWN_SESSION WTS_CURRENT_SESSION /* the caller's own session, where one session is meant */
 #define ALL_SESSIONS 0xFFFFFFFFul       /* every session, for the processes (the library's filter) */
@@ -39,6 +43,7 @@ typedef struct Answer {
     DWORD code;
     Row* rows;
     int count, capacity;
+    struct Slot* slot; /* the farm's record of the server's turn (null: none) */
 } Answer;
 
 /* ---- What was asked ---- */
@@ -81,15 +86,55 @@ struct Command {
     RunFn run;
     /* An action on one session or process, for a selection. */
     LONG (*act)(const Options* o, const char* server, DWORD id, DWORD* result);
+    DWORD flags;  /* TARGET_MASK: the bits the platform takes (0: any) */
+    int deadline; /* DEADLINE_...: how long each server's answer is awaited */
 };
 
 enum { KIND_LOCAL, KIND_SERVER, KIND_ACTION, KIND_WAIT, KIND_WATCH };
+/* No deadline (--timeout is the command's own, or there is no server);
+ * REPORT_DEADLINE unless --timeout says; only as --timeout says. */
+enum { DEADLINE_NONE, DEADLINE_REPORT, DEADLINE_GIVEN };
 enum { TARGET_NONE, TARGET_SESSION, TARGET_PROCESS, TARGET_MASK };
+
+/* One user session, as the user list gives it. */
+#define USER_FIELDS 10
+typedef struct UserSession {
+    char *id, *name, *state, *user, *domain, *client, *address, *logon, *input, *current;
+    DWORD session; /* the id as a number */
+} UserSession;
+
+/* ---- The commands (commands.c) ---- */
+const Command* Commands(void); /* the table, ending with a null name */
+const Command* FindCommand(const char* name);
+
+/* ---- What an action touches (targets.c) ---- */
+/* Calls `use` with every user session of the server; returns its error. */
+LONG ForEachUser(const char* server, void (*use)(const UserSession* u, void* context), void* context);
+/* The session this program runs in, where `server` is this computer (the
+ * empty name, or this computer's own); 0 elsewhere, where it has none. */
+int OwnSessionOn(const char* server, DWORD* session);
+const Column* ColumnsOf(const Command* c, const Options* o);
+/* The action on every session (or its processes) the selection takes. */
+LONG RunSelected(const Command* c, const Options* o, Answer* a);
+/* An action's row, written as soon as it is done (unless the server's
+ * answer is no longer awaited). */
+void ActionRow(const Answer* a, const Row* row);
+/* An action on every server, each row written as soon as it is done; a
+ * server that failed as a whole is a row of its own at the end. */
+void WriteActions(const Command* c, const Options* o, Answer* answers);
+
+/* ---- Whose a process is (accounts.c) ---- */
+/* The SID, as text, of the account DOMAIN\USER (USER alone where the domain
+ * is empty) on `server`; 0 with the platform's code when it is not found. */
+int AccountSid(const char* server, const char* domain, const char* user, char* sid, size_t size, DWORD* code);
 
 /* ---- Helpers every part may use (text.c) ---- */
 void* Allocate(size_t bytes);
 char* Copy(const char* text);
 char* Number(unsigned long value);
+/* Conversions between UTF-8 and wide text, in new allocations. */
+WCHAR* WideText(const char* utf8);
+char* Utf8Text(const WCHAR* wide);
 Row* AddRow(Answer* a);
 char* NextItem(const char** list);
 char* IsoTime(const char* text);
@@ -111,6 +156,8 @@ const char* AddServers(Options* o, char* list);
 
 /* ---- Writers (output.c) ---- */
 void ErrorText(LONG error, char* text, DWORD size);
+/* The deadline (seconds) the text of NO_ANSWER names. */
+void NoAnswerAfter(DWORD seconds);
 void WriteAnswers(const Column* columns, const char* format, const Answer* answers, int count);
 void LookUpKernel(const char* name, void* entry);
 /* A line to standard error, printf-style (UTF-8): to a console as wide text. */
@@ -135,7 +182,15 @@ int StreamRow(Stream* s, const char* server, const Row* row, DWORD limit);
 void StreamEnd(Stream* s);
 
 /* ---- Many servers at once (farm.c) ---- */
+/* Asks every server, `threads` at a time; a server that has not answered
+ * within the command's deadline is left (its thread writes nothing more)
+ * and its answer is NO_ANSWER. */
 void AskFarm(const Command* c, const Options* o, Answer* answers, int threads);
+/* Whether the server's answer is no longer awaited: its deadline passed. */
+int Abandoned(const Answer* a);
+/* Writes an action's row unless the server's answer is no longer awaited;
+ * once it is not, no row of that server is written. */
+void StreamOnTime(Stream* s, const Answer* a, const Row* row);
 /* Set by an interrupt (Ctrl+C, the console closing) once CatchInterrupts
  * has installed its handler; InterruptsDone lets the process end. */
 extern volatile LONG Interrupted;

@@ -10,60 +10,145 @@
 #define SMALL_STACK (64 * 1024)
 #define STACK_IS_RESERVATION 0x00010000 /* STACK_SIZE_PARAM_IS_A_RESERVATION */
 
-/* Starts `threads` threads running `work` on `context`, the calling thread
- * being one of them, and waits for them all. A thread that cannot start
- * leaves its share to the others, the calling thread among them: no work
- * is lost. Returns 0 when a wait failed. */
-static int RunThreads(LPTHREAD_START_ROUTINE work, void* context, int threads)
-{
-    HANDLE* handles = (HANDLE*)Allocate(sizeof(HANDLE) * (size_t)(threads > 1 ? threads : 1));
-    int t, started = 0, ok = 1;
-    for (t = 1; t < threads; ++t) {
-        HANDLE h = CreateThread(NULL, SMALL_STACK, work, context, STACK_IS_RESERVATION, NULL);
-        if (h)
-            handles[started++] = h;
-    }
-    work(context);
-    for (t = 0; t < started; ++t) {
-        ok &= WaitForSingleObject(handles[t], INFINITE) != WAIT_FAILED;
-        CloseHandle(handles[t]);
-    }
-    free(handles);
-    return ok;
-}
-
 /* ---- Every command that answers once per server ---- */
 
-typedef struct Farm {
+/* A server's turn: waiting for a thread, asked, answered, or left when its
+ * deadline passed. A thread left in a call to a server that does not answer
+ * holds its slot and its farm until the process ends: neither is freed. */
+enum { TURN_WAITING, TURN_ASKED, TURN_ANSWERED, TURN_LEFT };
+
+typedef struct Farm Farm;
+struct Slot {
+    Farm* farm;
+    Answer* answer; /* the caller's, written once, when the answer comes in time */
+    volatile LONG turn;
+    DWORD since; /* the tick count when the server was asked */
+    HANDLE thread;
+};
+struct Farm {
     const Command* command;
     const Options* options;
-    Answer* answers;
-    int count;
-    volatile LONG next;
-} Farm;
+    CRITICAL_SECTION lock; /* the turns, and the rows written in them */
+    HANDLE answered;       /* set as each answer comes */
+};
 
-static DWORD WINAPI AskWorker(void* context)
+int Abandoned(const Answer* a)
 {
-    Farm* farm = (Farm*)context;
-    for (;;) {
-        LONG i = InterlockedIncrement(&farm->next) - 1;
-        Answer* a;
-        if (i >= farm->count || Interrupted)
-            return 0;
-        a = &farm->answers[i];
-        a->error = farm->command->run(farm->command, farm->options, a->server, a);
-        a->code = a->error ? QRVTS_GetLastErrorCode() : 0;
+    return a->slot && a->slot->turn == TURN_LEFT;
+}
+
+void StreamOnTime(Stream* s, const Answer* a, const Row* row)
+{
+    if (!a->slot) {
+        StreamRow(s, a->server, row, 0);
+        return;
     }
+    EnterCriticalSection(&a->slot->farm->lock);
+    if (a->slot->turn == TURN_ASKED)
+        StreamRow(s, a->server, row, 0);
+    LeaveCriticalSection(&a->slot->farm->lock);
+}
+
+/* Asks one server into an answer of its own, handed over only while the
+ * answer is awaited. */
+static DWORD WINAPI AskOne(void* context)
+{
+    struct Slot* slot = (struct Slot*)context;
+    Farm* farm = slot->farm;
+    Answer mine;
+    memset(&mine, 0, sizeof mine);
+    mine.server = slot->answer->server, mine.slot = slot;
+    mine.error = farm->command->run(farm->command, farm->options, mine.server, &mine);
+    mine.code = mine.error ? QRVTS_GetLastErrorCode() : 0;
+    EnterCriticalSection(&farm->lock);
+    if (slot->turn == TURN_ASKED) {
+        mine.slot = NULL;
+        *slot->answer = mine;
+        slot->turn = TURN_ANSWERED;
+    }
+    LeaveCriticalSection(&farm->lock);
+    SetEvent(farm->answered);
+    return 0;
+}
+
+/* How long each server's answer is awaited, in seconds; 0: without end. */
+static DWORD DeadlineOf(const Command* c, const Options* o)
+{
+    if (c->deadline == DEADLINE_REPORT)
+        return o->timeoutGiven ? o->timeout : REPORT_DEADLINE;
+    return c->deadline == DEADLINE_GIVEN && o->timeoutGiven ? o->timeout : 0;
+}
+
+/* Asks the next waiting server on a thread of its own; 0 when none could
+ * start (the server waits for another try). */
+static int StartNext(struct Slot* slots, int* next)
+{
+    struct Slot* slot = &slots[*next];
+    slot->turn = TURN_ASKED, slot->since = GetTickCount();
+    slot->thread = CreateThread(NULL, SMALL_STACK, AskOne, slot, STACK_IS_RESERVATION, NULL);
+    if (!slot->thread) {
+        slot->turn = TURN_WAITING;
+        return 0;
+    }
+    ++*next;
+    return 1;
+}
+
+/* Looks at the servers being asked: those answered free their thread's
+ * place, those past the deadline are left. Returns how many are still
+ * being asked, and in `wait` the milliseconds until the next deadline. */
+static int Review(Farm* farm, struct Slot* slots, int next, DWORD deadline, DWORD* wait)
+{
+    int i, asked = 0;
+    *wait = INFINITE;
+    EnterCriticalSection(&farm->lock);
+    for (i = 0; i < next; ++i) {
+        struct Slot* slot = &slots[i];
+        DWORD spent = GetTickCount() - slot->since;
+        if (slot->turn != TURN_ASKED)
+            continue;
+        if (deadline && spent >= deadline * 1000) {
+            slot->turn = TURN_LEFT;
+            slot->answer->error = NO_ANSWER, slot->answer->code = ERROR_TIMEOUT;
+            continue;
+        }
+        ++asked;
+        if (deadline && deadline * 1000 - spent < *wait)
+            *wait = deadline * 1000 - spent;
+    }
+    LeaveCriticalSection(&farm->lock);
+    return asked;
 }
 
 void AskFarm(const Command* c, const Options* o, Answer* answers, int threads)
 {
-    Farm farm;
-    farm.command = c, farm.options = o, farm.answers = answers, farm.count = o->serverCount, farm.next = 0;
-    if (!RunThreads(AskWorker, &farm, threads < o->serverCount ? threads : o->serverCount)) {
-        ErrorLine("velquor: could not wait for the threads asking the servers\n");
-        ExitProcess(EXIT_ALL_FAILED);
+    Farm* farm = (Farm*)Allocate(sizeof(Farm)); /* kept: a left thread may still use it */
+    struct Slot* slots = (struct Slot*)Allocate(sizeof(struct Slot) * (size_t)o->serverCount);
+    DWORD deadline = DeadlineOf(c, o), wait;
+    int i, next = 0, asked = 0;
+    farm->command = c, farm->options = o;
+    InitializeCriticalSection(&farm->lock);
+    farm->answered = CreateEventA(NULL, FALSE, FALSE, NULL);
+    NoAnswerAfter(deadline);
+    for (i = 0; i < o->serverCount; ++i)
+        slots[i].farm = farm, slots[i].answer = &answers[i];
+    for (;;) {
+        while (next < o->serverCount && asked < threads && !Interrupted && StartNext(slots, &next))
+            ++asked;
+        if (asked == 0 && next < o->serverCount && !Interrupted) {
+            /* No thread could start: this one asks, without a deadline. */
+            slots[next].turn = TURN_ASKED;
+            AskOne(&slots[next++]);
+        }
+        asked = Review(farm, slots, next, deadline, &wait);
+        if (asked == 0 && (next == o->serverCount || Interrupted))
+            break;
+        if (!farm->answered || WaitForSingleObject(farm->answered, wait == INFINITE ? 1000 : wait) == WAIT_FAILED)
+            Sleep(100);
     }
+    for (i = 0; i < next; ++i)
+        if (slots[i].thread)
+            CloseHandle(slots[i].thread);
 }
 
 /* ---- Streams: every server at once, until each is done or the time is up ---- */

@@ -47,10 +47,23 @@ static void JsonValue(const char* value, int numeric)
         JsonText(value);
 }
 
+/* The deadline the farm gives each server, for the text of NO_ANSWER. */
+static DWORD DeadlineSeconds = 0;
+
+void NoAnswerAfter(DWORD seconds)
+{
+    DeadlineSeconds = seconds;
+}
+
 void ErrorText(LONG error, char* text, DWORD size)
 {
     if (error == TARGET_CHANGED)
         _snprintf(text, size, "%ld: velquor: changed since it was selected; not acted on", error);
+    else if (error == ACCOUNT_UNKNOWN)
+        _snprintf(text, size, "%ld: velquor: the session user's account could not be looked up on the server; "
+                  "none of its processes was ended", error);
+    else if (error == NO_ANSWER)
+        _snprintf(text, size, "%ld: velquor: no answer in %lu s", error, DeadlineSeconds);
     else if (QRVTS_GetErrorTextUtf8(error, text, size) == 0)
         sprintf(text, "error %ld", error);
 }

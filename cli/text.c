@@ -43,6 +43,22 @@ Row* AddRow(Answer* a)
     return &a->rows[a->count++];
 }
 
+WCHAR* WideText(const char* utf8)
+{
+    int units = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, NULL, 0);
+    WCHAR* wide = (WCHAR*)Allocate(sizeof(WCHAR) * (size_t)(units > 0 ? units : 1));
+    MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide, units);
+    return wide;
+}
+
+char* Utf8Text(const WCHAR* wide)
+{
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, wide, -1, NULL, 0, NULL, NULL);
+    char* utf8 = (char*)Allocate((size_t)(bytes > 0 ? bytes : 1));
+    WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, bytes, NULL, NULL);
+    return utf8;
+}
+
 /* The next TAB-delimited item of `*list`, as a new text. */
 char* NextItem(const char** list)
 {

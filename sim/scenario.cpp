@@ -82,6 +82,11 @@ void ProcessKey(SimProcess& p, const std::string& key, const std::string& value)
         p.name = value;
     else if (key == "sid")
         p.sid = value;
+    else if (key == "reused") {
+        char sid[256] = "";
+        sscanf(value.c_str(), "%lu %255s", &p.reusedAt, sid);
+        p.reusedSid = sid;
+    }
 }
 
 // [generate] servers=K sessions=N processes=M: servers server001 to K, and
@@ -242,12 +247,18 @@ void ServerKey(SimScenario& sc, const std::string& key, const std::string& value
         sc.response = Number(value);
     else if (key == "delay")
         sc.delay = Number(value);
+    else if (key == "listdelay")
+        sc.listDelay = Number(value);
     else if (key == "silent")
         sc.silent.push_back(value);
     else if (key == "distincthandles")
         sc.distinctHandles = Number(value) != 0;
     else if (key == "openany")
         sc.openAny = Number(value) != 0;
+    else if (key == "hang") {
+        sc.servers.push_back(value);
+        sc.hung.push_back(value);
+    }
 }
 
 // The scenario file ("Z:" and a Unix path, or a Windows path).
@@ -279,6 +290,8 @@ SimScenario Load()
                 sc.generatedProcesses = Number(value);
             else if (section == "generate" && key == "servers")
                 sc.generatedServers = Number(value);
+            else if (section == "accounts")
+                sc.accounts[key] = value;
             else if (section == "timeline")
                 sc.timeline.push_back(Change(key, value));
             else if (session)
@@ -325,6 +338,11 @@ void SimLogLocal(const char* format, ...)
     va_end(args);
 }
 
+const std::string& SimProcessSid(const SimProcess& p)
+{
+    return p.reusedAt && GetTickCount() - Scenario().start >= p.reusedAt ? p.reusedSid : p.sid;
+}
+
 size_t SimChangesNow()
 {
     const DWORD elapsed = GetTickCount() - Scenario().start;
@@ -369,6 +387,21 @@ void Log(const char* format, va_list args)
 
 }  // namespace
 
+namespace {
+
+// Server names are the network's: letters A to Z in either case.
+bool SameName(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (tolower((unsigned char)a[i]) != tolower((unsigned char)b[i]) || ((unsigned char)a[i] >= 0x80 && a[i] != b[i]))
+            return false;
+    return true;
+}
+
+}  // namespace
+
 std::string SimServerName(HANDLE handle)
 {
     const size_t index = ((reinterpret_cast<uintptr_t>(handle) & 0xFFFF) - kFirstServer) / 4;
@@ -382,6 +415,9 @@ bool SimEmptyServer(HANDLE handle)
 
 bool SimFails(const std::string& entry, HANDLE handle, const std::string& detail)
 {
+    for (const std::string& hung : Scenario().hung)
+        if (handle && SameName(hung, SimServerName(handle)))
+            Sleep(INFINITE);  // a server that never answers: the call stays in the platform
     if ((reinterpret_cast<uintptr_t>(handle) & 0xFFFF) >= kUnknownServer) {
         SetLastError(RPC_S_SERVER_UNAVAILABLE);
         return true;
@@ -427,20 +463,6 @@ bool SimProcessIsThere(HANDLE handle, DWORD id)
     return false;
 }
 
-namespace {
-
-// Server names are the network's: letters A to Z in either case.
-bool SameName(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (tolower((unsigned char)a[i]) != tolower((unsigned char)b[i]) || ((unsigned char)a[i] >= 0x80 && a[i] != b[i]))
-            return false;
-    return true;
-}
-
-}  // namespace
 
 HANDLE SimOpenHandle(const std::string& name)
 {
@@ -453,6 +475,17 @@ HANDLE SimOpenHandle(const std::string& name)
         if (SameName(servers[i], name))
             return reinterpret_cast<HANDLE>(kFirstServer + 4 * i + open);
     return Scenario().openAny ? reinterpret_cast<HANDLE>(kUnknownServer + (open | 4 * servers.size())) : nullptr;
+}
+
+const std::pair<const std::string, std::string>* SimAccount(const std::string& name)
+{
+    const bool qualified = name.find('\\') != std::string::npos;
+    for (const auto& entry : Scenario().accounts) {
+        const size_t slash = entry.first.find('\\');
+        if (SameName(qualified || slash == std::string::npos ? entry.first : entry.first.substr(slash + 1), name))
+            return &entry;
+    }
+    return nullptr;
 }
 
 DWORD SimEventsOf(size_t from, size_t to)

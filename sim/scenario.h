@@ -29,7 +29,12 @@ struct SimProcess {
     DWORD id = 0, session = 0;
     std::string name;
     std::string sid;  // "" no SID; "invalid" an invalid one
+    DWORD reusedAt = 0;      // reused=MS SID: from MS milliseconds on, the id is another
+    std::string reusedSid;   // owner's program's (the first ended, the system gave its id again)
 };
+
+// The owner's SID of process `p` now (the timeline's time).
+const std::string& SimProcessSid(const SimProcess& p);
 
 // One change of the timeline: at `at` milliseconds after the scenario was
 // read, session `session` takes state `state` and user `user` (it appears
@@ -52,11 +57,14 @@ struct SimScenario {
     DWORD response = 1;
     DWORD generatedSessions = 0, generatedProcesses = 0, generatedServers = 0;  // [generate]
     DWORD delay = 0;  // milliseconds every call takes, standing for the network
+    DWORD listDelay = 0;  // [server] listdelay=: milliseconds more a process list takes
     std::vector<SimChange> timeline;                // [timeline] TIME=SESSION STATE USER|-
     std::vector<std::vector<SimSession>> steps;     // the sessions after each change of the timeline
     std::vector<std::string> silent;                // servers whose waits end only when flushed
     bool distinctHandles = false;                   // every open gets a handle of its own
     bool openAny = false;  // [server] openany=1: any name opens; its first call fails with 1722
+    std::vector<std::string> hung;  // [server] hang=NAME: every call on it waits without end
+    std::map<std::string, std::string> accounts;  // [accounts] DOMAIN\USER=SID: the domain's users
     DWORD start = 0;                                // the tick count when the scenario was read
 };
 
@@ -104,6 +112,11 @@ bool SimProcessIsThere(HANDLE handle, DWORD id);
 // The handle an open of server `name` gives: null for a name the scenario
 // does not know, unless it opens any name ([server] openany=1).
 HANDLE SimOpenHandle(const std::string& name);
+
+// The account `name`, "DOMAIN\USER" or "USER" (the first of that user
+// name), without regard to case: its qualified name and its SID as text;
+// null when there is none.
+const std::pair<const std::string, std::string>* SimAccount(const std::string& name);
 
 // The events (WTS_EVENT_...) of the timeline's changes from `from` up to `to`.
 DWORD SimEventsOf(size_t from, size_t to);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "sim/scenario.h"
@@ -102,6 +103,8 @@ std::vector<BYTE> SidBytes(const std::string& text)
 template <class Char, class Record>
 BOOL EnumerateProcesses(HANDLE server, DWORD filter, Record** out, DWORD* count)
 {
+    if (Scenario().listDelay)
+        Sleep(Scenario().listDelay);  // the list is what the server has once the time has passed
     std::vector<const SimProcess*> chosen;
     for (const SimProcess& p : Scenario().processes)
         if (!SimEmptyServer(server) && (filter == WTS_ANY_SESSION || p.session == filter))
@@ -114,8 +117,8 @@ BOOL EnumerateProcesses(HANDLE server, DWORD filter, Record** out, DWORD* count)
         r->ProcessId = chosen[i]->id;
         const size_t base = i * sizeof(Record);
         fixups.push_back({base + offsetof(Record, pProcessName), block.AddText<Char>(chosen[i]->name)});
-        if (!chosen[i]->sid.empty()) {
-            std::vector<BYTE> sid = SidBytes(chosen[i]->sid);
+        if (!SimProcessSid(*chosen[i]).empty()) {
+            std::vector<BYTE> sid = SidBytes(SimProcessSid(*chosen[i]));
             fixups.push_back({base + offsetof(Record, pUserSid), block.AddBytes(sid.data(), sid.size())});
         }
     }
@@ -454,6 +457,46 @@ BOOL WINAPI WTSShutdownSystem(HANDLE h, DWORD flags)
     SimLog("WTSShutdownSystem handle=%p flags=%lu", h, flags);
     return !SimFails("WTSShutdownSystem", h);
 }
+
+// The account database of the server's domain, as LookupAccountNameW
+// answers from it: the SID and the domain of "DOMAIN\\USER" or "USER"
+// ([accounts]); sizes too small are refused with the sizes needed, an
+// unknown account with ERROR_NONE_MAPPED, an unknown server with
+// RPC_S_SERVER_UNAVAILABLE. The command-line tool's test build takes the
+// platform's entry point from here.
+BOOL WINAPI SimLookupAccountNameW(LPCWSTR system, LPCWSTR account, PSID sid, LPDWORD sidBytes, LPWSTR domain,
+                                  LPDWORD domainUnits, PSID_NAME_USE use)
+{
+    const std::string server = system ? SimUtf8(system) : "", name = account ? SimUtf8(account) : "";
+    SimLog("LookupAccountNameW server=%s account=%s", server.c_str(), name.c_str());
+    HANDLE h = server.empty() ? WTS_CURRENT_SERVER_HANDLE : SimOpenHandle(server);
+    if (!server.empty() && !h) {
+        SetLastError(RPC_S_SERVER_UNAVAILABLE);
+        return FALSE;
+    }
+    if (SimFails("LookupAccountName", h))
+        return FALSE;
+    const auto* found = SimAccount(name);
+    if (!found) {
+        SetLastError(ERROR_NONE_MAPPED);
+        return FALSE;
+    }
+    const std::vector<BYTE> bytes = SidBytes(found->second);
+    const size_t slash = found->first.find('\\');
+    const std::wstring domainName = SimWide(slash == std::string::npos ? "" : found->first.substr(0, slash));
+    if (*sidBytes < bytes.size() || *domainUnits < domainName.size() + 1) {
+        *sidBytes = DWORD(bytes.size()), *domainUnits = DWORD(domainName.size() + 1);
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    memcpy(sid, bytes.data(), bytes.size());
+    memcpy(domain, domainName.c_str(), sizeof(WCHAR) * (domainName.size() + 1));
+    *sidBytes = DWORD(bytes.size()), *domainUnits = DWORD(domainName.size());
+    *use = SidTypeUser;
+    return TRUE;
+}
+static_assert(std::is_same_v<decltype(&SimLookupAccountNameW), decltype(&::LookupAccountNameW)>,
+              "the platform's prototype");
 
 // The library of an older platform lacks entry points: those named in
 // VELQUOR_SIM_MISSING (separated by commas) are taken out of this library's

@@ -43,14 +43,19 @@ def run(program, args, scenario="cli.ini", log=None):
     return done.returncode, done.stdout, done.stderr.decode("cp1252", "replace")
 
 
-def velquor(*args, scenario="cli.ini", log=None):
-    return run("velquor.exe", list(args), scenario, log)
+def velquor(*args, scenario="cli.ini", log=None, program="velquor.exe"):
+    return run(program, list(args), scenario, log)
 
 
-def velquor_all(argument_lists, scenario="cli.ini", logs=None):
+# The tool as built for the tests of kill on a selection: it looks accounts
+# up in the simulated platform, which knows a scenario's [accounts].
+ACCOUNTS = "velquor-accounts.exe"
+
+
+def velquor_all(argument_lists, scenario="cli.ini", logs=None, program="velquor.exe"):
     """velquor() for many argument lists at once (each a program of its own, with its `logs` entry), in order."""
     with ThreadPoolExecutor(os.cpu_count() or 2) as pool:
-        return list(pool.map(lambda run: velquor(*run[0], scenario=scenario, log=run[1]),
+        return list(pool.map(lambda run: velquor(*run[0], scenario=scenario, log=run[1], program=program),
                              zip(argument_lists, logs or [None] * len(argument_lists))))
 
 
@@ -284,18 +289,32 @@ for (sel, want), (status, out, err) in zip(selections, results):
     rows = json.loads(out)
     check(status == 0 and [r["session"] for r in rows] == want and all(r["result"] is None for r in rows),
           "selection %s: %s %s" % (sel, out, err))
-# kill on a selection ends only the users' own processes: not the system's,
-# the window manager's, the font driver's or an ownerless one (the call log
-# of the real run shows exactly the dry run's); the caller's own session on
-# this computer is left out of a selection, and the tool says so.
-for sel in (["--user", "bob"], ["--all"], ["--state", "disconnected"]):
-    log = os.path.join(BUILD, "test", "cli_kill.simlog")
-    (_, dry, _), (_, real, _) = velquor_all([["kill"] + sel + ["--server", "alpha", "--format", "csv"] + d
-                                            for d in (["--dry-run"], [])], logs=[None, log])
-    pids = [(r["pid"], r["owner"]) for r in csv.DictReader(io.StringIO(dry.decode("utf-8"), newline=""))]
-    ended = [line.split()[2] for line in open(log, encoding="utf-8") if line.startswith("WTSTerminateProcess")]
-    check(pids[-1:] == [("1412", "S-1-5-21-1-2-3-1105")] and [p for p, _ in pids] == [e[8:] for e in ended],
-          "kill %s: %s %s" % (sel, pids, ended))
+# kill on a selection ends only the session user's own processes: not the
+# system's, the window manager's, the font driver's, an ownerless one or
+# another user's (helper.exe, anna's, in bob's session); the call log of
+# the real run shows exactly the dry run's. Where the account cannot be
+# looked up (the platform's own lookup knows no simulated server), a
+# session's processes are left alone and its row says why.
+for sel, want in ((["--user", "bob"], ["1412"]), (["--all"], ["1200", "1412"]), (["--state", "disconnected"], ["1412"])):
+    logs = [None] + [os.path.join(BUILD, "test", "cli_kill_%d.simlog" % i) for i in (1, 2)]
+    runs = [(ACCOUNTS, ["--dry-run"]), (ACCOUNTS, []), ("velquor.exe", [])]
+    (_, dry, _), (_, real, _), (status, unknown, _) = [
+        velquor(*(["kill"] + sel + ["--server", "alpha", "--format", "csv"] + d), log=log, program=p)
+        for (p, d), log in zip(runs, logs)]
+    pids = [r["pid"] for r in csv.DictReader(io.StringIO(dry.decode("utf-8"), newline=""))]
+    ended = [[line.split()[2][8:] for line in open(log, encoding="utf-8") if line.startswith("WTSTerminateProcess")]
+             for log in logs[1:]]
+    errors = {r["error"] for r in csv.DictReader(io.StringIO(unknown.decode("utf-8"), newline=""))}
+    check(pids == want and ended == [want, []] and errors == {"2001"} and status == 1,
+          "kill %s: %s %s %s" % (sel, pids, ended, unknown))
+# A process whose id went to another owner's program between the list and
+# the action is read again and left alone.
+log = os.path.join(BUILD, "test", "cli_pidreuse.simlog")
+status, out, _ = velquor("kill", "--all", "--server", "alpha", "--format", "json", scenario="pidreuse.ini", log=log,
+                         program=ACCOUNTS)
+ended = [line.split()[2] for line in open(log, encoding="utf-8") if line.startswith("WTSTerminateProcess")]
+check([(r["pid"], r.get("error")) for r in json.loads(out)] == [(3000, 2000), (3004, None)]
+      and ended == ["process=3004"], "reused process id: %s %s" % (out, ended))
 status, out, err = velquor("logoff", "--all", "--dry-run", "--format", "json", scenario="watch.ini")
 check([r["session"] for r in json.loads(out)] == [2] and "left out your own session 1" in err, "own session: %s %s" % (out, err))
 # A session reused by another logon between the selection and the action
@@ -307,7 +326,8 @@ check([(r["session"], r.get("result"), r.get("error")) for r in json.loads(out)]
       and acted == ["session=1"], "reused session: %s %s" % (out, acted))
 # ... nor the tool's own process on this computer.
 for server, names in (([], ["notepad.exe"]), (["--server", "alpha"], ["notepad.exe", "velquor.exe"])):
-    status, out, _ = velquor("kill", "--all", "--dry-run", "--format", "json", *server, scenario="watch.ini")
+    status, out, _ = velquor("kill", "--all", "--dry-run", "--format", "json", *server, scenario="watch.ini",
+                             program=ACCOUNTS)
     check(status == 0 and [r["name"] for r in json.loads(out)] == names, "own process %s: %s" % (server, out))
 # A dry run of an explicit id, or of shutdown, touches nothing.
 for args in (["logoff", "2"], ["shutdown", "2"]):
