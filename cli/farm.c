@@ -423,11 +423,47 @@ static void Fields(char* line, char** id, char** state, char** user)
     *(*user)++ = '\0';
 }
 
+/* The state a session was left in by its user's logoff: the server's
+ * sessions, read once for every logoff of a reading (`*sessions`), say it;
+ * empty when the session is gone. */
+static char* LeftState(const char* server, const char* id, char** sessions)
+{
+    char line[1024], *state = NULL, *ignored;
+    if (!*sessions) {
+        SessionListRecord* r = NULL;
+        if (QRVTS_EnumerateSessionsUtf8(server, FALSE, &r) == QRVTS_OK) {
+            const char *ids = r->SessionIds, *states = r->SessionStates;
+            size_t at = 0;
+            DWORD i;
+            *sessions = (char*)Allocate(strlen(ids) + strlen(states) + 3 * (size_t)r->Count + 1);
+            for (i = 0; i < r->Count; ++i) {
+                char *n = NextItem(&ids), *st = NextItem(&states);
+                at += (size_t)sprintf(*sessions + at, "%s\t%s\t\n", n, st);
+                free(n), free(st);
+            }
+        } else {
+            *sessions = Copy("");
+        }
+        QRVTS_FreeBuffer(r);
+    }
+    if (!FindSession(*sessions, id, line, sizeof line))
+        return Copy("");
+    Fields(line, &ignored, &state, &ignored);
+    return Copy(state);
+}
+
+static void Logoff(Streaming* s, const char* server, const char* id, const char* user, DWORD flags, char** sessions)
+{
+    char* state = LeftState(server, id, sessions);
+    Event(s, server, "logoff", id, state, user, flags);
+    free(state);
+}
+
 /* Every difference between two readings, as events; how many. */
 static int Differences(Streaming* s, const char* server, const char* before, const char* after, DWORD flags)
 {
     const char* p;
-    char line[1024], old[1024];
+    char line[1024], old[1024], *sessions = NULL;
     int n = 0;
     for (p = after; *p;) {
         char *id, *state, *user, *oldId, *oldState, *oldUser;
@@ -439,7 +475,7 @@ static int Differences(Streaming* s, const char* server, const char* before, con
         }
         Fields(old, &oldId, &oldState, &oldUser);
         if (strcmp(oldUser, user) != 0) {
-            Event(s, server, "logoff", id, oldState, oldUser, flags);
+            Logoff(s, server, id, oldUser, flags, &sessions);
             Event(s, server, "logon", id, state, user, flags), n += 2;
         } else if (strcmp(oldState, state) != 0) {
             Event(s, server, StateEvent(oldState, state), id, state, user, flags), ++n;
@@ -450,8 +486,9 @@ static int Differences(Streaming* s, const char* server, const char* before, con
         p = CopyLine(p, line, sizeof line);
         Fields(line, &id, &state, &user);
         if (!FindSession(after, id, old, sizeof old))
-            Event(s, server, "logoff", id, state, user, flags), ++n;
+            Logoff(s, server, id, user, flags, &sessions), ++n;
     }
+    free(sessions);
     return n;
 }
 

@@ -16,9 +16,51 @@ static int ColumnCount(const Column* c)
     return n;
 }
 
-static void JsonText(const char* text)
+/* The length of the well-formed UTF-8 character at `p` (RFC 3629: no
+ * surrogate, overlong form or value beyond U+10FFFF); 0 when it is not one. */
+static size_t Utf8Length(const unsigned char* p)
+{
+    size_t n = *p < 0x80 ? 1 : *p >= 0xC2 && *p <= 0xDF ? 2 : *p >= 0xE0 && *p <= 0xEF ? 3
+             : *p >= 0xF0 && *p <= 0xF4 ? 4 : 0, i;
+    for (i = 1; i < n; ++i)
+        if ((p[i] & 0xC0) != 0x80)
+            return 0;
+    if ((n == 3 && ((*p == 0xE0 && p[1] < 0xA0) || (*p == 0xED && p[1] >= 0xA0))) ||
+        (n == 4 && ((*p == 0xF0 && p[1] < 0x90) || (*p == 0xF4 && p[1] >= 0x90))))
+        return 0;
+    return n;
+}
+
+/* `text` as well-formed UTF-8: each byte that begins no character (an
+ * unpaired surrogate as an older system converts it, a cut character) as
+ * U+FFFD. Returns `text` itself when it is, else a new text in `*made`. */
+static const char* WellFormed(const char* text, char** made)
+{
+    const unsigned char* p = (const unsigned char*)text;
+    char* out;
+    size_t n = 0, bad = 0, k;
+    *made = NULL;
+    while (p[n])
+        if ((k = Utf8Length(p + n)) != 0)
+            n += k;
+        else
+            ++n, ++bad;
+    if (!bad)
+        return text;
+    out = *made = (char*)Allocate(n + 2 * bad + 1);
+    for (; *p; p += k ? k : 1) {
+        k = Utf8Length(p);
+        memcpy(out, k ? (const char*)p : "\xEF\xBF\xBD", k ? k : 3);
+        out += k ? k : 3;
+    }
+    return *made;
+}
+
+static void JsonText(const char* raw)
 {
     const unsigned char* p;
+    char* made;
+    const char* text = WellFormed(raw, &made);
     putchar('"');
     for (p = (const unsigned char*)text; *p; ++p) {
         if (*p == '"' || *p == '\\')
@@ -29,12 +71,15 @@ static void JsonText(const char* text)
             fputs("\\t", stdout);
         else if (*p == '\r')
             fputs("\\r", stdout);
-        else if (*p < 0x20)
+        else if (*p < 0x20 || *p == 0x7F)
             printf("\\u%04x", *p);
+        else if (*p == 0xC2 && p[1] >= 0x80 && p[1] <= 0x9F) /* a C1 control character */
+            printf("\\u%04x", *++p);
         else
             putchar(*p);
     }
     putchar('"');
+    free(made);
 }
 
 static void JsonValue(const char* value, int numeric)
@@ -116,9 +161,11 @@ static void WriteJson(const Column* columns, const Answer* answers, int count)
     printf("%s]\n", first ? "" : "\n");
 }
 
-static void CsvField(const char* text)
+static void CsvField(const char* raw)
 {
     const char* p;
+    char* made;
+    const char* text = WellFormed(raw, &made);
     if (!strpbrk(text, ",\"\r\n")) {
         fputs(text, stdout);
     } else {
@@ -130,6 +177,7 @@ static void CsvField(const char* text)
         }
         putchar('"');
     }
+    free(made);
 }
 
 /* The error columns: empty, or the error, its text and the Windows code. */
@@ -241,21 +289,24 @@ static unsigned long NextCharacter(const unsigned char** p, size_t* bytes)
 
 /* Columns a UTF-8 text takes on the screen, a control character shown as
  * "\xNN". */
-static size_t ScreenWidth(const char* text)
+static size_t ScreenWidth(const char* raw)
 {
-    const unsigned char* p = (const unsigned char*)text;
+    char* made;
+    const unsigned char* p = (const unsigned char*)WellFormed(raw, &made);
     size_t width = 0, bytes;
     while (*p) {
         unsigned long c = NextCharacter(&p, &bytes);
         width += IsControl(c) ? 4 : IsWide(c) ? 2 : 1;
     }
+    free(made);
     return width;
 }
 
 /* A cell's text, every control character as "\xNN". */
-static void PutShown(Output* out, const char* text)
+static void PutShown(Output* out, const char* raw)
 {
-    const unsigned char* p = (const unsigned char*)text;
+    char* made;
+    const unsigned char* p = (const unsigned char*)WellFormed(raw, &made);
     size_t bytes;
     while (*p) {
         const unsigned char* at = p;
@@ -268,6 +319,7 @@ static void PutShown(Output* out, const char* text)
             Put(out, (const char*)at, bytes);
         }
     }
+    free(made);
 }
 
 /* One cell: padded to its column's width, or ending the line (with no

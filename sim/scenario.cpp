@@ -551,11 +551,26 @@ void SimHideEntryPoints(HMODULE module, const char* variable)
 
 std::wstring SimWide(const std::string& utf8)
 {
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
-    std::wstring wide(size_t(n), L'\0');
-    if (n)
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), &wide[0], n);
-    return wide;
+    // "\\uXXXX" in a scenario's text is that UTF-16 unit, whatever it is: a
+    // line break, or a surrogate without its pair, which no UTF-8 text holds.
+    std::wstring wide;
+    size_t from = 0;
+    for (size_t at = utf8.find("\\u"); ; at = utf8.find("\\u", at + 1)) {
+        const bool unit = at != std::string::npos && at + 6 <= utf8.size() &&
+                          utf8.find_first_not_of("0123456789abcdefABCDEF", at + 2) >= at + 6;
+        if (at != std::string::npos && !unit)
+            continue;
+        const std::string part = utf8.substr(from, (at == std::string::npos ? utf8.size() : at) - from);
+        const int n = MultiByteToWideChar(CP_UTF8, 0, part.data(), int(part.size()), nullptr, 0);
+        const size_t old = wide.size();
+        wide.resize(old + size_t(n));
+        if (n)
+            MultiByteToWideChar(CP_UTF8, 0, part.data(), int(part.size()), &wide[old], n);
+        if (at == std::string::npos)
+            return wide;
+        wide += wchar_t(strtoul(utf8.substr(at + 2, 4).c_str(), nullptr, 16));
+        from = at + 6;
+    }
 }
 
 std::string SimUtf8(const std::wstring& wide)

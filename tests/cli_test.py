@@ -338,6 +338,29 @@ for args in (["logoff", "2"], ["shutdown", "2"]):
 status, out, _ = velquor("users", "--server", "alpha")
 check(b"\\x1b[2J\\x07PC-bob" in out and not any(b < 0x20 and b not in b"\r\n" for b in out), "table escapes: %r" % out)
 
+# Names a client or user chose reach no terminal raw, and JSON and CSV read
+# back to the names as the platform gives them (a surrogate without its
+# pair as U+FFFD; the lists' TAB and line break as blanks).
+evil, fffd = "Evil\x1b[2J\x07", "D\ufffdM"
+for args, want in ((["users"], {"session_name": evil, "user": "eve root", "domain": fffd, "client": "\x9b31m\x7fcl ient"}),
+                   (["session", "5"], {"name": evil, "user": "eve\nroot", "domain": fffd, "client": "\x9b31m\x7fcl\tient"}),
+                   (["sessions"], {"name": evil}),
+                   (["logoff", "--all", "--dry-run"], {"session_name": evil, "user": "eve root", "domain": fffd})):
+    (_, table, _), (_, text, _), (_, js, _) = velquor_all([args + ["--server", "alpha", "--format", f]
+                                                          for f in ("table", "csv", "json")], scenario="hostile.ini")
+    rows = [json.loads(js.decode("utf-8")), list(csv.DictReader(io.StringIO(text.decode("utf-8"), newline="")))]
+    raw = [c for out in (table, js) for c in out.decode("utf-8") if unicodedata.category(c) == "Cc" and c not in "\r\n"]
+    check(all(len(r) == 1 and all(r[0][k] == v for k, v in want.items()) for r in rows) and not raw
+          and "\\x1b[2J\\x07" in table.decode("utf-8"), "hostile names %s: %r %r %r" % (args, table, text, js))
+# A server that never answers is reported within its deadline; the others
+# print, and an action goes on where the deadline allows.
+for args, rows in ((["users", "--timeout", "2"], 4), (["logoff", "--all", "--dry-run", "--timeout", "2"], 4)):
+    status, out, _ = velquor(*(args + ["--server", "alpha,omega,beta", "--format", "json"]))
+    got = json.loads(out)
+    late = [r for r in got if r.get("error") == 2002]
+    check(status == 3 and len(got) == rows + 1 and [r["server"] for r in late] == ["omega"]
+          and late[0]["message"].endswith("no answer in 2 s"), "deadline %s: %s" % (args, out))
+
 # A farm of four: the dry run lists exactly the sessions the real run then
 # acts on, and the simulator's call log shows nothing else was touched.
 handles = {"%08x" % (0x5100 + 4 * i): name for i, name in enumerate(["alpha", "beta", "broken", "gamma", "delta"])}
@@ -372,10 +395,12 @@ watch, wait, silent, users, waited, unknown = velquor_all([
     ["wait", "0x7fffffff", "--server", "beta", "--format", "json"], ["sessions", "--server", "nowhere", "--format", "json"]],
     scenario="watch.ini", logs=[None, None, quiet, None, log, None])
 lines = [json.loads(line) for line in watch[1].decode("utf-8").splitlines()]
-events = sorted((e["server"], e["event"], e["session"], e["user"]) for e in lines if e["event"] != "error")
-want = [("anna", "disconnect", 2), ("dora", "logon", 3), ("anna", "logoff", 2), ("dora", "logoff", 3), ("eve", "logon", 3)]
+events = sorted((e["server"], e["event"], e["session"], e["user"], e["state"]) for e in lines if e["event"] != "error")
+# A logoff shows the state its session was left in: none when it is gone.
+want = [("anna", "disconnect", 2, "DISCONNECTED"), ("dora", "logon", 3, "ACTIVE"), ("anna", "logoff", 2, ""),
+        ("dora", "logoff", 3, "ACTIVE"), ("eve", "logon", 3, "ACTIVE")]
 bits = {"disconnect": 0x10, "logon": 0x20, "logoff": 0x40}
-check(watch[0] == 3 and events == sorted((s, e, n, u) for s in ("alpha", "beta") for u, e, n in want) and
+check(watch[0] == 3 and events == sorted((s, e, n, u, st) for s in ("alpha", "beta") for u, e, n, st in want) and
       all(e["flags"] & bits[e["event"]] for e in lines if e["event"] != "error"), "watch events: %s" % lines)
 check(all(e["server"] == "nowhere" and (e["error"], e["code"]) == (106, 1722) for e in lines if e["event"] == "error")
       and all(len(e["time"]) == 20 and e["time"].endswith("Z") for e in lines), "watch errors and times: %s" % lines)
