@@ -11,8 +11,10 @@ import csv
 import io
 import json
 import os
+import signal
 import subprocess
 import sys
+import time
 import unicodedata
 from concurrent.futures import ThreadPoolExecutor
 
@@ -360,6 +362,28 @@ for args, rows in ((["users", "--timeout", "2"], 4), (["logoff", "--all", "--dry
     late = [r for r in got if r.get("error") == 2002]
     check(status == 3 and len(got) == rows + 1 and [r["server"] for r in late] == ["omega"]
           and late[0]["message"].endswith("no answer in 2 s"), "deadline %s: %s" % (args, out))
+
+# An interrupt (Ctrl+C: Wine turns SIGINT into it) once the first action is
+# done: no action starts after it, the done ones are printed, JSON closed,
+# and the status says so.
+for args, action in ((["logoff", "--all"], "WTSLogoffSession"), (["users"], "WTSEnumerateSessions")):
+    log = os.path.join(BUILD, "test", "cli_interrupt.simlog")
+    if os.path.exists(log):
+        os.remove(log)
+    env = dict(os.environ, WINEDLLOVERRIDES="wtsapi32,winsta=n", LC_ALL="C.UTF-8", VELQUOR_SIM_LOG=log,
+               VELQUOR_SCENARIO="Z:" + scenario_path("slow.ini"))
+    program = subprocess.Popen([os.path.join(ROOT, "cmake", "wine-run.sh"), os.path.join(BUILD, "wineprefix"),
+                                os.path.join(BUILD, "test", "velquor.exe")] + args +
+                               ["--server", "alpha,beta", "--parallel", "1", "--format", "json"],
+                               cwd=os.path.join(BUILD, "test"), env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    while program.poll() is None and not (os.path.exists(log) and action in open(log, encoding="utf-8").read()):
+        time.sleep(0.05)
+    program.send_signal(signal.SIGINT)
+    out, _ = program.communicate()
+    done = sum(line.startswith(action) for line in open(log, encoding="utf-8"))
+    rows = json.loads(out)
+    check(program.returncode == 4 and 0 < done < 6 and (len(rows) == done if args[0] == "logoff" else done == 1),
+          "interrupted %s: %d, %d done, %s" % (args, program.returncode, done, out))
 
 # A farm of four: the dry run lists exactly the sessions the real run then
 # acts on, and the simulator's call log shows nothing else was touched.
