@@ -40,10 +40,26 @@ struct BoundEntryPoints {
     WinStationQueryInformationWFn WinStationQueryInformationW;
 };
 
+// What newer systems add, each looked up by name and null where the system
+// lacks it; the exports that need one say so (QRVTS_NOT_AVAILABLE).
+struct NewerEntryPoints {
+    WTSConnectSessionWFn WTSConnectSessionW;               // Vista SP1, Server 2008
+    WTSStartRemoteControlSessionWFn WTSStartRemoteControlSessionW;  // Vista SP1, Server 2008
+    WTSStopRemoteControlSessionFn WTSStopRemoteControlSession;      // Vista SP1, Server 2008
+    WTSEnumerateServersWFn WTSEnumerateServersW;
+    NetServerGetInfoFn NetServerGetInfo;  // NETAPI32: the server's Windows version
+    NetApiBufferFreeFn NetApiBufferFree;
+    RegConnectRegistryWFn RegConnectRegistryW;  // ADVAPI32: a server's registry
+    RegOpenKeyExWFn RegOpenKeyExW;
+    RegQueryValueExWFn RegQueryValueExW;
+    RegSetValueExWFn RegSetValueExW;
+    RegCloseKeyFn RegCloseKey;
+};
+
 // The libraries a table holds one reference on each, in the order they are
 // released.
 struct LoadedLibraries {
-    HMODULE Kernel32, Wtsapi32, Winsta;
+    HMODULE Kernel32, Wtsapi32, Winsta, Netapi32, Advapi32;
 };
 
 const int kBindingMessageSize = 257;
@@ -51,6 +67,7 @@ const int kBindingMessageSize = 257;
 // What one run of the binding sequence found.
 struct BindingTable {
     BoundEntryPoints Entry;
+    NewerEntryPoints Newer;
     LoadedLibraries Libraries;
     // 1 once every required entry point of the terminal-services library was found.
     DWORD ServicesBound;

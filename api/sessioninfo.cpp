@@ -206,9 +206,41 @@ const char* xInfoClassName(int infoClass)
     case WTSOEMId: return "WTSOEMId";
     case WTSUserName: return "WTSUserName";
     case WTSWinStationName: return "WTSWinStationName / SessionName";
+    case WTSSessionInfoEx: return "WTSSessionInfoEx";
     default: return "WTSWorkingDirectory";
     }
 }
+
+namespace {
+
+// An IPv6 address in its usual text (RFC 5952): hexadecimal groups in
+// lower case without leading zeros, the longest run of two or more zero
+// groups (the first of equal runs) written "::".
+void Ipv6Text(const BYTE* bytes, char** out)
+{
+    unsigned groups[8];
+    int run = -1, runLength = 0;
+    for (int i = 0, length = 0; i < 8; ++i) {
+        groups[i] = (unsigned(bytes[2 * i]) << 8) | bytes[2 * i + 1];
+        length = groups[i] ? 0 : length + 1;
+        if (length > runLength && length >= 2)
+            run = i - length + 1, runLength = length;
+    }
+    char text[48];
+    char* at = text;
+    for (int i = 0; i < 8; ++i) {
+        if (i == run) {
+            at += wsprintfA(at, "::");
+            i += runLength - 1;
+            continue;
+        }
+        at += wsprintfA(at, (i == 0 || i == run + runLength) ? "%x" : ":%x", groups[i]);
+    }
+    *at = '\0';
+    xAllocPrintf(out, "%s", text);
+}
+
+}  // namespace
 
 void xAddressText(const TsClientAddress* a, char** out)
 {
@@ -221,6 +253,7 @@ void xAddressText(const TsClientAddress* a, char** out)
     case AF_INET: xAllocPrintf(out, "%d.%d.%d.%d", a->Address[2], a->Address[3], a->Address[4], a->Address[5]); break;
     case AF_IPX: xAllocPrintf(out, "*IPX*"); break;
     case AF_NETBIOS: xAllocPrintf(out, "*NETBIOS*"); break;
+    case AF_INET6: Ipv6Text(a->Address, out); break;  // 16 bytes from the start, as its page shows them
     default: xAllocPrintf(out, "*UNKNOWN*"); break;
     }
 }

@@ -67,6 +67,27 @@ typedef DWORD(WINAPI* WTSGetActiveConsoleSessionIdFn)(void);
 typedef DWORD(WINAPI* GetTempPathAFn)(DWORD, LPSTR);
 typedef BOOL(WINAPI* ProcessIdToSessionIdFn)(DWORD, DWORD*);
 typedef PWINSTATIONQUERYINFORMATIONW WinStationQueryInformationWFn;
+// Looked up by name where the system has them (see the binding).
+typedef BOOL(WINAPI* WTSConnectSessionWFn)(ULONG, ULONG, PWSTR, BOOL);
+typedef BOOL(WINAPI* WTSStartRemoteControlSessionWFn)(LPWSTR, ULONG, BYTE, USHORT);
+typedef BOOL(WINAPI* WTSStopRemoteControlSessionFn)(ULONG);
+typedef BOOL(WINAPI* WTSEnumerateServersWFn)(LPWSTR, DWORD, DWORD, PWTS_SERVER_INFOW*, DWORD*);
+typedef NET_API_STATUS(WINAPI* NetServerGetInfoFn)(LMSTR, DWORD, LPBYTE*);
+typedef NET_API_STATUS(WINAPI* NetApiBufferFreeFn)(LPVOID);
+typedef LONG(WINAPI* RegConnectRegistryWFn)(LPCWSTR, HKEY, PHKEY);
+typedef LONG(WINAPI* RegOpenKeyExWFn)(HKEY, LPCWSTR, DWORD, REGSAM, PHKEY);
+typedef LONG(WINAPI* RegQueryValueExWFn)(HKEY, LPCWSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD);
+typedef LONG(WINAPI* RegSetValueExWFn)(HKEY, LPCWSTR, DWORD, DWORD, const BYTE*, DWORD);
+typedef LONG(WINAPI* RegCloseKeyFn)(HKEY);
+
+// The level-1 session record, as its page lays it out (the times 8-byte aligned).
+static_assert(offsetof(WTSINFOEX_LEVEL1_W, WinStationName) == 12 && offsetof(WTSINFOEX_LEVEL1_W, LogonTime) == 160 &&
+                  offsetof(WTSINFOEX_LEVEL1_W, IncomingBytes) == 200 && sizeof(WTSINFOEX_LEVEL1_W) == 224,
+              "WTSINFOEX_LEVEL1_W");
+static_assert(offsetof(WTSINFOEXW, Data) == 8 && sizeof(WTSINFOEXW) == 232, "WTSINFOEXW");
+static_assert(sizeof(WTS_SERVER_INFOW) == sizeof(LPWSTR), "WTS_SERVER_INFOW");
+static_assert(offsetof(SERVER_INFO_101, sv101_version_major) == 8 && offsetof(SERVER_INFO_101, sv101_version_minor) == 12,
+              "SERVER_INFO_101");
 
 // The types above are those mingw-w64's <wtsapi32.h> declares, where it
 // declares the entry point.
@@ -96,4 +117,15 @@ TS_DECLARED_AS(TsTextEntries<char>::Query, WTSQuerySessionInformationA);
 TS_DECLARED_AS(TsTextEntries<WCHAR>::Query, WTSQuerySessionInformationW);
 TS_DECLARED_AS(WTSWaitSystemEventFn, WTSWaitSystemEvent);
 TS_DECLARED_AS(WTSShutdownSystemFn, WTSShutdownSystem);
+TS_DECLARED_AS(WTSConnectSessionWFn, WTSConnectSessionW);
+TS_DECLARED_AS(WTSStartRemoteControlSessionWFn, WTSStartRemoteControlSessionW);
+TS_DECLARED_AS(WTSStopRemoteControlSessionFn, WTSStopRemoteControlSession);
+TS_DECLARED_AS(WTSEnumerateServersWFn, WTSEnumerateServersW);
+TS_DECLARED_AS(NetServerGetInfoFn, NetServerGetInfo);
+TS_DECLARED_AS(NetApiBufferFreeFn, NetApiBufferFree);
+TS_DECLARED_AS(RegConnectRegistryWFn, RegConnectRegistryW);
+TS_DECLARED_AS(RegOpenKeyExWFn, RegOpenKeyExW);
+TS_DECLARED_AS(RegQueryValueExWFn, RegQueryValueExW);
+TS_DECLARED_AS(RegSetValueExWFn, RegSetValueExW);
+TS_DECLARED_AS(RegCloseKeyFn, RegCloseKey);
 #undef TS_DECLARED_AS

@@ -155,6 +155,30 @@ int BindWinsta(BindingTable* table)
     return 0;
 }
 
+// What newer systems add: found or not, nothing fails for it.
+void BindNewer(BindingTable* table)
+{
+    NewerEntryPoints* n = &table->Newer;
+    if (HMODULE wts = table->Libraries.Wtsapi32) {
+        Find(wts, "WTSConnectSessionW", &n->WTSConnectSessionW);
+        Find(wts, "WTSStartRemoteControlSessionW", &n->WTSStartRemoteControlSessionW);
+        Find(wts, "WTSStopRemoteControlSession", &n->WTSStopRemoteControlSession);
+        Find(wts, "WTSEnumerateServersW", &n->WTSEnumerateServersW);
+    }
+    if (HMODULE net = table->Libraries.Netapi32 = xLoadSystemLibrary("NETAPI32.DLL", Binding.LoadLibraryA)) {
+        if (!Find(net, "NetApiBufferFree", &n->NetApiBufferFree) || !Find(net, "NetServerGetInfo", &n->NetServerGetInfo))
+            n->NetServerGetInfo = nullptr;
+    }
+    if (HMODULE reg = table->Libraries.Advapi32 = xLoadSystemLibrary("ADVAPI32.DLL", Binding.LoadLibraryA)) {
+        const bool all = Find(reg, "RegConnectRegistryW", &n->RegConnectRegistryW) &&
+                         Find(reg, "RegOpenKeyExW", &n->RegOpenKeyExW) &&
+                         Find(reg, "RegQueryValueExW", &n->RegQueryValueExW) &&
+                         Find(reg, "RegSetValueExW", &n->RegSetValueExW) && Find(reg, "RegCloseKey", &n->RegCloseKey);
+        if (!all)
+            n->RegConnectRegistryW = nullptr;
+    }
+}
+
 void ProbeAddOn(BindingTable* table)
 {
     table->WfapiLoaded = AddOnPresent("WFAPI.DLL");
@@ -170,6 +194,7 @@ int xRunBindingSequence(BindingTable* table)
     GetTempPathAFn getTempPath = nullptr;
     if (BindWtsapi(table) < 0 || BindKernel(table, &getTempPath) < 0 || BindWinsta(table) < 0)
         return -1;
+    BindNewer(table);
     ProbeAddOn(table);
     // The temporary-files folder is only asked for, as a check that the
     // kernel's file services answer; where it is matters to nothing.
@@ -181,7 +206,8 @@ int xRunBindingSequence(BindingTable* table)
 
 void xReleaseLibraries(const LoadedLibraries& libraries)
 {
-    const HMODULE order[] = {libraries.Kernel32, libraries.Wtsapi32, libraries.Winsta};
+    const HMODULE order[] = {libraries.Kernel32, libraries.Wtsapi32, libraries.Winsta, libraries.Netapi32,
+                             libraries.Advapi32};
     for (HMODULE module : order) {
         if (module)
             Binding.FreeLibrary(module);

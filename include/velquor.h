@@ -217,6 +217,123 @@ LONG QRVTS_CALL QRVTS_GetBindingMessageUtf8(LPSTR buffer, DWORD size);
  * with its terminator; returns the bytes copied. */
 LONG QRVTS_CALL QRVTS_GetErrorTextUtf8(LONG number, LPSTR buffer, DWORD size);
 
+/* What newer servers tell and do (UTF-8, as above). Each calls an entry
+ * point looked up by name: where the system lacks it the export returns
+ * QRVTS_NOT_AVAILABLE, and the last-error record names the entry point
+ * ("WTSConnectSessionW() not found in WTSAPI32.DLL : ...", code 127). */
+
+/* The lock states of a session, corrected for the servers (Windows 7 and
+ * Server 2008 R2) that report the platform's two flags reversed. */
+#define QRVTS_LOCK_LOCKED 0
+#define QRVTS_LOCK_UNLOCKED 1
+#define QRVTS_LOCK_UNKNOWN 0xFFFFFFFFul
+/* A number the server did not give. */
+#define QRVTS_UNKNOWN_NUMBER 0xFFFFFFFFul
+
+/* One session's details (Windows 7 and Server 2008 R2 on): the level-1
+ * record (WTSSessionInfoEx), the client's name, address and display, and
+ * the server's own clock. Times are "YYYY:MM:DD:hh:mm:ss" UTC as the
+ * server reports them, empty where none is known; IdleSeconds is the
+ * server's current time less the last input (the disconnection for a
+ * disconnected session), QRVTS_UNKNOWN_NUMBER where that is not known. */
+typedef struct SessionDetailsRecord {
+    DWORD SessionId;
+    DWORD LockState;     /* QRVTS_LOCK_... */
+    DWORD IdleSeconds;
+    DWORD IncomingBytes, OutgoingBytes, IncomingFrames, OutgoingFrames;
+    DWORD IncomingCompressedBytes, OutgoingCompressedBytes;
+    DWORD HorizontalResolution, VerticalResolution, ColorDepth;
+    DWORD ClientBuildNumber;
+    DWORD ServerVersion; /* major * 256 + minor (0x0601: Windows 7 / 2008 R2); 0 when not known */
+    LPSTR State;         /* the state word, as in the session lists */
+    LPSTR SessionName;
+    LPSTR UserName;
+    LPSTR DomainName;
+    LPSTR ClientName;
+    LPSTR ClientAddress; /* IPv4 or IPv6 text, or "*UNSPEC*" and the like */
+    LPSTR CurrentTime;
+    LPSTR LogonTime;
+    LPSTR ConnectTime;
+    LPSTR DisconnectTime;
+    LPSTR LastInputTime;
+} SessionDetailsRecord;
+QRVTS_PIN(sizeof(SessionDetailsRecord) == 100, "SessionDetailsRecord");
+QRVTS_PIN(__builtin_offsetof(SessionDetailsRecord, ServerVersion) == 52, "ServerVersion");
+QRVTS_PIN(__builtin_offsetof(SessionDetailsRecord, State) == 56, "State");
+QRVTS_PIN(__builtin_offsetof(SessionDetailsRecord, LastInputTime) == 96, "LastInputTime");
+
+/* The details of every session of a server: Count records at Sessions,
+ * texts after them, all in the one block. */
+typedef struct SessionDetailsList {
+    DWORD Count;
+    SessionDetailsRecord* Sessions;
+} SessionDetailsList;
+QRVTS_PIN(sizeof(SessionDetailsList) == 8, "SessionDetailsList");
+
+LONG QRVTS_CALL QRVTS_QuerySessionDetailsUtf8(LPCSTR serverName, DWORD sessionId, SessionDetailsRecord** details);
+LONG QRVTS_CALL QRVTS_EnumerateSessionDetailsUtf8(LPCSTR serverName, SessionDetailsList** sessions);
+
+/* One process and what it uses (Windows 7 and Server 2008 R2 on: the
+ * level-1 process list). Sizes in bytes, times in 100-nanosecond units. */
+typedef struct ProcessResourceRecord {
+    DWORD ProcessId;
+    DWORD SessionId;
+    DWORD ThreadCount;
+    DWORD HandleCount;
+    DWORD PagefileUsage, PeakPagefileUsage;
+    DWORD WorkingSetSize, PeakWorkingSetSize;
+    ULONGLONG UserTime;
+    ULONGLONG KernelTime;
+    LPSTR ProcessName;
+    LPSTR UserSid; /* empty for none */
+} ProcessResourceRecord;
+QRVTS_PIN(sizeof(ProcessResourceRecord) == 56, "ProcessResourceRecord");
+QRVTS_PIN(__builtin_offsetof(ProcessResourceRecord, UserTime) == 32, "UserTime");
+QRVTS_PIN(__builtin_offsetof(ProcessResourceRecord, ProcessName) == 48, "ProcessName");
+
+typedef struct ProcessResourceList {
+    DWORD Count;
+    ProcessResourceRecord* Processes;
+} ProcessResourceList;
+QRVTS_PIN(sizeof(ProcessResourceList) == 8, "ProcessResourceList");
+
+/* A session filter of 0xFFFFFFFF lists every session's processes. */
+LONG QRVTS_CALL QRVTS_EnumerateProcessResourcesUtf8(LPCSTR serverName, DWORD sessionFilter,
+                                                    ProcessResourceList** processes);
+
+/* Connects session `sessionId` to session `targetSessionId` of this computer
+ * (Vista SP1 and Server 2008 on; 0xFFFFFFFF: the caller's own session):
+ * the target shows the session, whose user's password is given (empty when
+ * the caller is that user). */
+LONG QRVTS_CALL QRVTS_ConnectSessionUtf8(DWORD sessionId, DWORD targetSessionId, LPCSTR password, BOOL wait);
+
+/* Remote control of a session (Vista SP1 and Server 2008 on), started from
+ * a remote session of the caller's own: the key `hotkeyVk` with the
+ * modifiers (1 Shift, 2 Ctrl, 4 Alt) ends it. */
+LONG QRVTS_CALL QRVTS_StartRemoteControlUtf8(LPCSTR serverName, DWORD sessionId, DWORD hotkeyVk,
+                                             DWORD hotkeyModifiers);
+LONG QRVTS_CALL QRVTS_StopRemoteControl(DWORD sessionId);
+
+/* The terminal servers of a domain (null or empty: the caller's own), as
+ * the network answers (not where NetBIOS over TCP/IP is turned off). */
+typedef struct ServerListRecord {
+    DWORD Count;
+    LPSTR ServerNames; /* a TAB-delimited list */
+} ServerListRecord;
+QRVTS_PIN(sizeof(ServerListRecord) == 8, "ServerListRecord");
+LONG QRVTS_CALL QRVTS_EnumerateServersUtf8(LPCSTR domainName, ServerListRecord** servers);
+
+/* Whether a server takes new logons, in its registry (reached remotely
+ * through the remote registry service): every logon, none (reconnections
+ * refused too), reconnections only, or reconnections only until the
+ * server restarts (Server 2008 on for the last two). */
+#define QRVTS_LOGONS_ENABLED 0
+#define QRVTS_LOGONS_DISABLED 1
+#define QRVTS_LOGONS_DRAIN 2
+#define QRVTS_LOGONS_DRAIN_UNTIL_RESTART 3
+LONG QRVTS_CALL QRVTS_GetLogonModeUtf8(LPCSTR serverName, DWORD* mode);
+LONG QRVTS_CALL QRVTS_SetLogonModeUtf8(LPCSTR serverName, DWORD mode);
+
 /* Terminal Services presence. */
 BOOL QRVTS_CALL QRVTS_ValidateProductSuite(LPCSTR suiteName);
 BOOL QRVTS_CALL QRVTS_IsTerminalServiceProductPresent(void);

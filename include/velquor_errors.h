@@ -8,7 +8,7 @@
 
 #define QRVTS_OK 0
 
-/* 100 to 119: terminal-services operations and their arguments. */
+/* 100 to 123: terminal-services operations and their arguments. */
 #define QRVTS_INVALID_REQUEST 100
 #define QRVTS_OUT_OF_MEMORY 101
 #define QRVTS_NOT_ENABLED 102
@@ -29,6 +29,11 @@
 #define QRVTS_WAIT_FAILED 117
 #define QRVTS_INVALID_EVENT_MASK 118
 #define QRVTS_SHUTDOWN_FAILED 119
+/* 120 to 123: what newer servers do. */
+#define QRVTS_CONNECT_FAILED 120
+#define QRVTS_REMOTE_CONTROL_FAILED 121
+#define QRVTS_ENUM_SERVERS_FAILED 122
+#define QRVTS_LOGON_MODE_FAILED 123
 
 /* 900 to 910: invalid use and the interpreter's services. */
 #define QRVTS_INVALID_PARAMETER 900

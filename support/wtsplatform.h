@@ -13,6 +13,10 @@
 #include <windows.h>
 #include <wtsapi32.h>
 #include <winternl.h>
+#include <lmcons.h>
+#include <lmserver.h>
+#include <lmapibuf.h>
+#include <lmerr.h>
 
 /* "WTSEnumerateProcessesEx" page: every session's processes. */
 #ifndef WTS_ANY_SESSION
@@ -81,6 +85,73 @@ typedef struct _WTS_PROCESS_INFO_EXW {
     LARGE_INTEGER UserTime;
     LARGE_INTEGER KernelTime;
 } WTS_PROCESS_INFO_EXW, *PWTS_PROCESS_INFO_EXW;
+
+/* "WTS_INFO_CLASS" page: the level-1 record of a session (Windows 7 and
+ * Server 2008 R2 on). */
+#define WTSSessionInfoEx ((WTS_INFO_CLASS)25)
+
+/* "WTSINFOEX_LEVEL1_A" / "WTSINFOEX_LEVEL1_W" pages: SessionFlags. Windows 7
+ * and Server 2008 R2 report LOCK and UNLOCK reversed ("due to a code
+ * defect"). */
+#define WTS_SESSIONSTATE_LOCK 0x00000000
+#define WTS_SESSIONSTATE_UNLOCK 0x00000001
+#define WTS_SESSIONSTATE_UNKNOWN 0xFFFFFFFF
+
+typedef struct _WTSINFOEX_LEVEL1_A {
+    ULONG SessionId;
+    WTS_CONNECTSTATE_CLASS SessionState;
+    LONG SessionFlags;
+    CHAR WinStationName[WINSTATIONNAME_LENGTH + 1];
+    CHAR UserName[USERNAME_LENGTH + 1];
+    CHAR DomainName[DOMAIN_LENGTH + 1];
+    LARGE_INTEGER LogonTime;
+    LARGE_INTEGER ConnectTime;
+    LARGE_INTEGER DisconnectTime;
+    LARGE_INTEGER LastInputTime;
+    LARGE_INTEGER CurrentTime;
+    DWORD IncomingBytes;
+    DWORD OutgoingBytes;
+    DWORD IncomingFrames;
+    DWORD OutgoingFrames;
+    DWORD IncomingCompressedBytes;
+    DWORD OutgoingCompressedBytes;
+} WTSINFOEX_LEVEL1_A, *PWTSINFOEX_LEVEL1_A;
+
+typedef struct _WTSINFOEX_LEVEL1_W {
+    ULONG SessionId;
+    WTS_CONNECTSTATE_CLASS SessionState;
+    LONG SessionFlags;
+    WCHAR WinStationName[WINSTATIONNAME_LENGTH + 1];
+    WCHAR UserName[USERNAME_LENGTH + 1];
+    WCHAR DomainName[DOMAIN_LENGTH + 1];
+    LARGE_INTEGER LogonTime;
+    LARGE_INTEGER ConnectTime;
+    LARGE_INTEGER DisconnectTime;
+    LARGE_INTEGER LastInputTime;
+    LARGE_INTEGER CurrentTime;
+    DWORD IncomingBytes;
+    DWORD OutgoingBytes;
+    DWORD IncomingFrames;
+    DWORD OutgoingFrames;
+    DWORD IncomingCompressedBytes;
+    DWORD OutgoingCompressedBytes;
+} WTSINFOEX_LEVEL1_W, *PWTSINFOEX_LEVEL1_W;
+
+/* "WTSINFOEXW" page: the answer to WTSSessionInfoEx; Level is 1. */
+typedef union _WTSINFOEX_LEVEL_W {
+    WTSINFOEX_LEVEL1_W WTSInfoExLevel1;
+} WTSINFOEX_LEVEL_W, *PWTSINFOEX_LEVEL_W;
+
+typedef struct _WTSINFOEXW {
+    DWORD Level;
+    WTSINFOEX_LEVEL_W Data;
+} WTSINFOEXW, *PWTSINFOEXW;
+
+/* "WTSStartRemoteControlSession" page: the modifiers of the key that ends
+ * a remote control (values of the SDK's wtsapi32.h). */
+#define REMOTECONTROL_KBDSHIFT_HOTKEY 0x1
+#define REMOTECONTROL_KBDCTRL_HOTKEY 0x2
+#define REMOTECONTROL_KBDALT_HOTKEY 0x4
 
 /* WINSTATIONINFORMATIONW (WinStationInformation, class 8, of winsta.dll's
  * WinStationQueryInformationW): <winternl.h> gives its size and LogonId
