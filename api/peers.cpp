@@ -21,10 +21,10 @@ const DWORD kModifiers = REMOTECONTROL_KBDSHIFT_HOTKEY | REMOTECONTROL_KBDCTRL_H
 // when it is not UTF-8 or memory ran out.
 struct Wide {
     WCHAR* text = nullptr;
+    int units = 0;
     bool made = false, invalid = false;
     explicit Wide(const char* utf8)
     {
-        int units = 0;
         text = xAllocWide(utf8, &units, &invalid);
         made = text != nullptr;
     }
@@ -54,7 +54,7 @@ extern "C" LONG QRVTS_CALL QRVTS_ConnectSessionUtf8(DWORD sessionId, DWORD targe
         return secret.invalid ? QRVTS_INVALID_PARAMETER : QRVTS_OUT_OF_MEMORY;
     const BOOL done = connect(sessionId, targetSessionId, secret.text, wait);
     const LONG result = done ? QRVTS_OK : Refused(QRVTS_CONNECT_FAILED, "WTSConnectSessionWX() : QRVTS_ConnectSessionUtf8()");
-    SecureZeroMemory(secret.text, sizeof(WCHAR) * wcslen(secret.text));
+    SecureZeroMemory(secret.text, sizeof(WCHAR) * size_t(secret.units));
     return result;
 }
 

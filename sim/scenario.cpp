@@ -40,6 +40,40 @@ ULONGLONG Time(const std::string& s)
     return strtoull(s.c_str(), nullptr, 0);
 }
 
+// An IPv6 address's text ("fd00::7", "ffff::1", eight groups) as its 16 bytes.
+void Ipv6Bytes(const std::string& text, BYTE* bytes)
+{
+    std::vector<unsigned> head, tail;
+    std::vector<unsigned>* into = &head;
+    for (size_t at = 0; at < text.size();) {
+        if (text.compare(at, 2, "::") == 0) {
+            into = &tail;
+            at += 2;
+            continue;
+        }
+        into->push_back(unsigned(strtoul(text.c_str() + at, nullptr, 16)));
+        at = text.find(':', at);
+        if (at == std::string::npos)
+            break;
+        if (text.compare(at, 2, "::") != 0)
+            ++at;
+    }
+    unsigned groups[8] = {};
+    for (size_t i = 0; i < head.size() && i < 8; ++i)
+        groups[i] = head[i];
+    for (size_t i = 0; i < tail.size() && i < 8; ++i)
+        groups[8 - tail.size() + i] = tail[i];
+    for (int i = 0; i < 8; ++i)
+        bytes[2 * i] = BYTE(groups[i] >> 8), bytes[2 * i + 1] = BYTE(groups[i]);
+}
+
+DWORD Version(const std::string& text)
+{
+    unsigned major = 0, minor = 0;
+    sscanf(text.c_str(), "%u.%u", &major, &minor);
+    return (major << 8) | minor;
+}
+
 void SessionKey(SimSession& s, const std::string& key, const std::string& value)
 {
     static const char* const kTimes[] = {"connect", "disconnect", "lastinput", "logon", "current"};
@@ -61,6 +95,17 @@ void SessionKey(SimSession& s, const std::string& key, const std::string& value)
         s.hasProtocol = true;
     } else if (key == "display") {
         sscanf(value.c_str(), "%lu,%lu,%lu", &s.display[0], &s.display[1], &s.display[2]);
+    } else if (key == "locked") {
+        s.locked = Number(value) != 0;
+    } else if (key == "traffic") {
+        sscanf(value.c_str(), "%lu,%lu,%lu,%lu,%lu,%lu", &s.traffic[0], &s.traffic[1], &s.traffic[2],
+               &s.traffic[3], &s.traffic[4], &s.traffic[5]);
+    } else if (key == "password") {
+        s.password = value;
+    } else if (key == "address" && value.compare(0, 3, "23:") == 0) {  // 23:an IPv6 address (16 bytes from 0)
+        Ipv6Bytes(value.substr(3), s.address);
+        s.family = 23;
+        s.hasAddress = true;
     } else if (key == "address") {  // family:b0.b1.b2.b3 (bytes 2 to 5 of the address)
         unsigned b[4] = {0, 0, 0, 0};
         sscanf(value.c_str(), "%lu:%u.%u.%u.%u", &s.family, &b[0], &b[1], &b[2], &b[3]);
@@ -82,6 +127,19 @@ void ProcessKey(SimProcess& p, const std::string& key, const std::string& value)
         p.name = value;
     else if (key == "sid")
         p.sid = value;
+    else if (key == "threads")
+        p.threads = Number(value);
+    else if (key == "handles")
+        p.handles = Number(value);
+    else if (key == "memory")
+        sscanf(value.c_str(), "%lu,%lu", &p.memory[0], &p.memory[1]);
+    else if (key == "pagefile")
+        sscanf(value.c_str(), "%lu,%lu", &p.pagefile[0], &p.pagefile[1]);
+    else if (key == "cpu") {
+        unsigned long user = 0, kernel = 0;
+        sscanf(value.c_str(), "%lu,%lu", &user, &kernel);
+        p.cpu[0] = ULONGLONG(user) * 10000, p.cpu[1] = ULONGLONG(kernel) * 10000;
+    }
     else if (key == "reused") {
         char sid[256] = "";
         sscanf(value.c_str(), "%lu %255s", &p.reusedAt, sid);
@@ -255,6 +313,10 @@ void ServerKey(SimScenario& sc, const std::string& key, const std::string& value
         sc.distinctHandles = Number(value) != 0;
     else if (key == "openany")
         sc.openAny = Number(value) != 0;
+    else if (key == "version")
+        sc.version = Version(value);
+    else if (key.compare(0, 8, "version.") == 0)
+        sc.versions[key.substr(8)] = Version(value);
     else if (key == "hang") {
         sc.servers.push_back(value);
         sc.hung.push_back(value);
@@ -292,6 +354,8 @@ SimScenario Load()
                 sc.generatedServers = Number(value);
             else if (section == "accounts")
                 sc.accounts[key] = value;
+            else if (section.compare(0, 7, "domain ") == 0 && key == "server")
+                sc.domains[section.substr(7)].push_back(value);
             else if (section == "timeline")
                 sc.timeline.push_back(Change(key, value));
             else if (session)
@@ -486,6 +550,16 @@ const std::pair<const std::string, std::string>* SimAccount(const std::string& n
             return &entry;
     }
     return nullptr;
+}
+
+bool SimSameName(const std::string& a, const std::string& b) { return SameName(a, b); }
+
+DWORD SimServerVersion(const std::string& name)
+{
+    for (const auto& [server, version] : Scenario().versions)
+        if (SameName(server, name))
+            return version;
+    return Scenario().version;
 }
 
 DWORD SimEventsOf(size_t from, size_t to)

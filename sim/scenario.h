@@ -23,12 +23,19 @@ struct SimSession {
     BYTE address[20] = {};
     bool hasAddress = false;
     ULONGLONG times[5] = {0, 0, 0, 0, 0};  // connect, disconnect, lastinput, logon, current
+    int locked = -1;                       // locked=1|0: whether it is (-1: the server cannot tell)
+    DWORD traffic[6] = {0, 0, 0, 0, 0, 0};  // bytes, frames, compressed bytes; in, out each
+    std::string password;                  // password=: its user's, for a connection to it
 };
 
 struct SimProcess {
     DWORD id = 0, session = 0;
     std::string name;
     std::string sid;  // "" no SID; "invalid" an invalid one
+    DWORD threads = 0, handles = 0;        // threads=, handles=
+    DWORD memory[2] = {0, 0};             // memory=WORKING,PEAK (bytes)
+    DWORD pagefile[2] = {0, 0};           // pagefile=USAGE,PEAK (bytes)
+    ULONGLONG cpu[2] = {0, 0};            // cpu=USER,KERNEL (milliseconds; kept in 100 ns)
     DWORD reusedAt = 0;      // reused=MS SID: from MS milliseconds on, the id is another
     std::string reusedSid;   // owner's program's (the first ended, the system gave its id again)
 };
@@ -65,6 +72,9 @@ struct SimScenario {
     bool openAny = false;  // [server] openany=1: any name opens; its first call fails with 1722
     std::vector<std::string> hung;  // [server] hang=NAME: every call on it waits without end
     std::map<std::string, std::string> accounts;  // [accounts] DOMAIN\USER=SID: the domain's users
+    DWORD version = 0x0A00;  // [server] version=MAJOR.MINOR: every server's Windows version
+    std::map<std::string, DWORD> versions;  // version.NAME=MAJOR.MINOR: one server's
+    std::map<std::string, std::vector<std::string>> domains;  // [domain NAME] server=: a domain's terminal servers
     DWORD start = 0;                                // the tick count when the scenario was read
 };
 
@@ -117,6 +127,12 @@ HANDLE SimOpenHandle(const std::string& name);
 // name), without regard to case: its qualified name and its SID as text;
 // null when there is none.
 const std::pair<const std::string, std::string>* SimAccount(const std::string& name);
+
+// Whether two server (or domain) names are one: letters A to Z in either case.
+bool SimSameName(const std::string& a, const std::string& b);
+
+// The Windows version (major * 256 + minor) of server `name` ("" this computer).
+DWORD SimServerVersion(const std::string& name);
 
 // The events (WTS_EVENT_...) of the timeline's changes from `from` up to `to`.
 DWORD SimEventsOf(size_t from, size_t to);

@@ -115,6 +115,13 @@ BOOL EnumerateProcesses(HANDLE server, DWORD filter, Record** out, DWORD* count)
         Record* r = reinterpret_cast<Record*>(block.Header()) + i;
         r->SessionId = chosen[i]->session;
         r->ProcessId = chosen[i]->id;
+        if constexpr (std::is_same_v<Record, WTS_PROCESS_INFO_EXW> || std::is_same_v<Record, WTS_PROCESS_INFO_EXA>) {
+            const SimProcess& p = *chosen[i];
+            r->NumberOfThreads = p.threads, r->HandleCount = p.handles;
+            r->WorkingSetSize = p.memory[0], r->PeakWorkingSetSize = p.memory[1];
+            r->PagefileUsage = p.pagefile[0], r->PeakPagefileUsage = p.pagefile[1];
+            r->UserTime.QuadPart = LONGLONG(p.cpu[0]), r->KernelTime.QuadPart = LONGLONG(p.cpu[1]);
+        }
         const size_t base = i * sizeof(Record);
         fixups.push_back({base + offsetof(Record, pProcessName), block.AddText<Char>(chosen[i]->name)});
         if (!SimProcessSid(*chosen[i]).empty()) {
@@ -184,6 +191,46 @@ BYTE* QueryBuffer(const SimSession& s, int infoClass, DWORD* bytes)
         *bytes = DWORD(block.Size() - at);
     }
     }
+    return block.Finish({});
+}
+
+// A fixed-size name of a level-1 record.
+template <size_t N>
+void CopyName(WCHAR (&to)[N], const std::string& utf8)
+{
+    const std::wstring wide = SimWide(utf8);
+    const size_t n = wide.size() < N - 1 ? wide.size() : N - 1;
+    memcpy(to, wide.data(), n * sizeof(WCHAR));
+    to[n] = 0;
+}
+
+// The level-1 record of a session (WTSSessionInfoEx), wide.
+BYTE* SessionInfoEx(const SimSession& s, DWORD version, DWORD* bytes)
+{
+    WTSINFOEXW info = {};
+    info.Level = 1;
+    WTSINFOEX_LEVEL1_W& r = info.Data.WTSInfoExLevel1;
+    r.SessionId = s.id, r.SessionState = WTS_CONNECTSTATE_CLASS(s.state);
+    const bool reversed = version == 0x0601;
+    r.SessionFlags = s.locked < 0 ? LONG(WTS_SESSIONSTATE_UNKNOWN)
+                     : (s.locked == 1) != reversed ? LONG(WTS_SESSIONSTATE_LOCK) : LONG(WTS_SESSIONSTATE_UNLOCK);
+    CopyName(r.WinStationName, s.name);
+    const auto text = [&](int infoClass) {
+        auto found = s.texts.find(infoClass);
+        return found == s.texts.end() ? std::string() : found->second;
+    };
+    CopyName(r.UserName, text(WTSUserName));
+    CopyName(r.DomainName, text(WTSDomainName));
+    r.ConnectTime.QuadPart = LONGLONG(s.times[0]), r.DisconnectTime.QuadPart = LONGLONG(s.times[1]);
+    r.LastInputTime.QuadPart = LONGLONG(s.times[2]), r.LogonTime.QuadPart = LONGLONG(s.times[3]);
+    r.CurrentTime.QuadPart = LONGLONG(s.times[4]);
+    DWORD* counters[6] = {&r.IncomingBytes, &r.OutgoingBytes, &r.IncomingFrames, &r.OutgoingFrames,
+                          &r.IncomingCompressedBytes, &r.OutgoingCompressedBytes};
+    for (int i = 0; i < 6; ++i)
+        *counters[i] = s.traffic[i];
+    BlockBuilder block(0);
+    block.AddBytes(&info, sizeof info);
+    *bytes = DWORD(sizeof info);
     return block.Finish({});
 }
 
@@ -317,6 +364,16 @@ BOOL Query(const char* entry, HANDLE h, DWORD session, int infoClass, Char** buf
     if (!s) {
         SetLastError(ERROR_CTX_WINSTATION_NOT_FOUND);
         return FALSE;
+    }
+    if (infoClass == WTSSessionInfoEx) {
+        // Windows 7 and Server 2008 R2 on; those two report the lock flags reversed.
+        const DWORD version = SimServerVersion(SimServerName(h));
+        if (version < 0x0601 || sizeof(Char) == 1) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        *buffer = reinterpret_cast<Char*>(SessionInfoEx(*s, version, bytes));
+        return TRUE;
     }
     *buffer = reinterpret_cast<Char*>(QueryBuffer<Char>(*s, infoClass, bytes));
     return TRUE;
@@ -456,6 +513,88 @@ BOOL WINAPI WTSShutdownSystem(HANDLE h, DWORD flags)
 {
     SimLog("WTSShutdownSystem handle=%p flags=%lu", h, flags);
     return !SimFails("WTSShutdownSystem", h);
+}
+
+// Connects session `logonId` of this computer to `target` (either may be
+// the caller's own, not both): each must be there, and a session with a
+// password ([session N] password=) takes only that one.
+BOOL WINAPI WTSConnectSessionW(ULONG logonId, ULONG target, PWSTR password, BOOL wait)
+{
+    SimLog("WTSConnectSessionW session=%lu target=%lu wait=%d", logonId, target, wait);
+    if (!password || (logonId == LOGONID_CURRENT && target == LOGONID_CURRENT)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (SimFails("WTSConnectSession"))
+        return FALSE;
+    const SimSession* from = SimFindSession(WTS_CURRENT_SERVER_HANDLE, logonId);
+    if (!from || !SimFindSession(WTS_CURRENT_SERVER_HANDLE, target)) {
+        SetLastError(ERROR_CTX_WINSTATION_NOT_FOUND);
+        return FALSE;
+    }
+    if (!from->password.empty() && SimUtf8(password) != from->password) {
+        SetLastError(ERROR_LOGON_FAILURE);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Remote control of a session of a named server, and its end.
+BOOL WINAPI WTSStartRemoteControlSessionW(LPWSTR server, ULONG logonId, BYTE hotkey, USHORT modifiers)
+{
+    const std::string name = server ? SimUtf8(server) : "";
+    SimLog("WTSStartRemoteControlSessionW server=%s session=%lu hotkey=%u modifiers=%u", name.c_str(), logonId,
+           unsigned(hotkey), unsigned(modifiers));
+    char here[MAX_COMPUTERNAME_LENGTH + 1] = "";
+    DWORD size = sizeof here;
+    GetComputerNameA(here, &size);
+    HANDLE h = SimOpenHandle(name);
+    if (!h && !name.empty() && !SimSameName(name, here)) {
+        SetLastError(RPC_S_SERVER_UNAVAILABLE);
+        return FALSE;
+    }
+    if (SimFails("WTSStartRemoteControlSession", h))
+        return FALSE;
+    return SimSessionIsThere(h, logonId);
+}
+
+BOOL WINAPI WTSStopRemoteControlSession(ULONG logonId)
+{
+    SimLog("WTSStopRemoteControlSession session=%lu", logonId);
+    if (SimFails("WTSStopRemoteControlSession"))
+        return FALSE;
+    return SimSessionIsThere(WTS_CURRENT_SERVER_HANDLE, logonId);
+}
+
+// The terminal servers of a domain ([domain NAME] server=; null: the first
+// domain of the scenario, standing for the caller's own).
+BOOL WINAPI WTSEnumerateServersW(LPWSTR domain, DWORD reserved, DWORD version, PWTS_SERVER_INFOW* out, DWORD* count)
+{
+    const std::string name = domain ? SimUtf8(domain) : "";
+    SimLog("WTSEnumerateServersW domain=%s reserved=%lu version=%lu", name.c_str(), reserved, version);
+    if (reserved != 0 || version != 1) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (SimFails("WTSEnumerateServers"))
+        return FALSE;
+    const auto& domains = Scenario().domains;
+    auto found = domains.end();
+    for (auto d = domains.begin(); d != domains.end(); ++d)
+        if ((name.empty() && found == domains.end()) || SimSameName(d->first, name))
+            found = d;
+    if (found == domains.end()) {
+        SetLastError(ERROR_NO_SUCH_DOMAIN);
+        return FALSE;
+    }
+    const std::vector<std::string>& servers = found->second;
+    BlockBuilder block(sizeof(WTS_SERVER_INFOW) * servers.size());
+    std::vector<std::pair<size_t, size_t>> fixups;
+    for (size_t i = 0; i < servers.size(); ++i)
+        fixups.push_back({i * sizeof(WTS_SERVER_INFOW), block.AddText<WCHAR>(servers[i])});
+    *out = reinterpret_cast<PWTS_SERVER_INFOW>(block.Finish(fixups));
+    *count = DWORD(servers.size());
+    return TRUE;
 }
 
 // The account database of the server's domain, as LookupAccountNameW

@@ -32,7 +32,7 @@ def scenario_path(scenario):
 
 def run(program, args, scenario="cli.ini", log=None):
     # Wine reads the arguments in the Unix locale's character set: UTF-8.
-    env = dict(os.environ, WINEDLLOVERRIDES="wtsapi32,winsta=n", LC_ALL="C.UTF-8",
+    env = dict(os.environ, WINEDLLOVERRIDES="wtsapi32,winsta,netapi32=n", LC_ALL="C.UTF-8",
                VELQUOR_SCENARIO="Z:" + scenario_path(scenario))
     env.pop("VELQUOR_SIM_LOG", None)
     if log:
@@ -370,7 +370,7 @@ for args, action in ((["logoff", "--all"], "WTSLogoffSession"), (["users"], "WTS
     log = os.path.join(BUILD, "test", "cli_interrupt.simlog")
     if os.path.exists(log):
         os.remove(log)
-    env = dict(os.environ, WINEDLLOVERRIDES="wtsapi32,winsta=n", LC_ALL="C.UTF-8", VELQUOR_SIM_LOG=log,
+    env = dict(os.environ, WINEDLLOVERRIDES="wtsapi32,winsta,netapi32=n", LC_ALL="C.UTF-8", VELQUOR_SIM_LOG=log,
                VELQUOR_SCENARIO="Z:" + scenario_path("slow.ini"))
     program = subprocess.Popen([os.path.join(ROOT, "cmake", "wine-run.sh"), os.path.join(BUILD, "wineprefix"),
                                 os.path.join(BUILD, "test", "velquor.exe")] + args +

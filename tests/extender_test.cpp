@@ -400,7 +400,7 @@ TEST_F(ExtenderTest, AddOnFlagsAndTermination)
     freed.clear();
     HostVariable unused;
     EXPECT_EQ(ZELExtender2(nullptr, 0, &host, -3, HostCompleteRequest, &host.block, 0, nullptr, 0, &unused), 1);
-    EXPECT_EQ(freed.size(), 3u);  // KERNEL32, WTSAPI32, WINSTA: the add-on's were let go when probed
+    EXPECT_EQ(freed.size(), 5u);  // KERNEL32, WTSAPI32, WINSTA, NETAPI32, ADVAPI32: the add-on's were let go when probed
     // Nothing stays bound: a script call fails with an error, and a C API
     // call binds again.
     EXPECT_EQ(Now().ServicesBound, 0u);
@@ -520,5 +520,5 @@ TEST_F(ExtenderTest, FirstUseFromManyThreadsBindsOnce)
         t.join();
     CloseHandle(start);
     EXPECT_EQ(ok, 8);
-    EXPECT_EQ(libraryLoads, 6) << "WTSAPI32, KERNEL32, WINSTA and the three add-on libraries, once";
+    EXPECT_EQ(libraryLoads, 8) << "WTSAPI32, KERNEL32, WINSTA, NETAPI32, ADVAPI32 and the three add-on libraries, once";
 }

@@ -25,7 +25,7 @@ protected:
         if (test == "NoTerminalServicesLibrary") {
             if (!overrides || !strstr(overrides, "wtsapi32=d"))
                 GTEST_SKIP() << "needs the terminal-services library disabled: run with WINEDLLOVERRIDES=wtsapi32=d";
-        } else if (!overrides || !strstr(overrides, "wtsapi32,winsta=n") || !getenv("VELQUOR_SCENARIO")) {
+        } else if (!overrides || !strstr(overrides, "wtsapi32,winsta,netapi32=n") || !getenv("VELQUOR_SCENARIO")) {
             GTEST_SKIP() << kSimulatorMissing << " VELQUOR_SCENARIO=Z:<checkout>/tests/scenarios/basic.ini";
         }
         RealDllTest::SetUp();

@@ -69,7 +69,7 @@ inline std::string MissingForScenario(const char* scenario)
     if (given && strstr(given, scenario))
         return "";
     return std::string("needs the simulator serving tests/scenarios/") + scenario +
-           ": run with WINEDLLOVERRIDES=wtsapi32,winsta=n VELQUOR_SCENARIO=Z:<checkout>/tests/scenarios/" +
+           ": run with WINEDLLOVERRIDES=wtsapi32,winsta,netapi32=n VELQUOR_SCENARIO=Z:<checkout>/tests/scenarios/" +
            scenario + " (as ctest does)";
 }
 
@@ -82,7 +82,7 @@ inline bool SimulatorLoaded()
 
 const char kSimulatorMissing[] =
     "needs the simulator's wtsapi32.dll in the prefix's system folder (the build's wineprefix target puts it "
-    "there): run with WINEDLLOVERRIDES=wtsapi32,winsta=n";
+    "there): run with WINEDLLOVERRIDES=wtsapi32,winsta,netapi32=n";
 
 // A real-DLL test against the simulator whose every server handle and
 // platform buffer must be given back by the end. Started by hand without

@@ -140,7 +140,7 @@ TEST_F(Strings, EveryTextFromTheStringTable)
     EXPECT_EQ(count, 9);
     EXPECT_EQ(dll.Text(QRVTS_INVALID_REQUEST, 1, &count), "");
     EXPECT_EQ(count, 0);
-    EXPECT_EQ(dll.Text(120, 257, &count), "");  // an id with no text
+    EXPECT_EQ(dll.Text(124, 257, &count), "");  // an id with no text
     EXPECT_EQ(count, 0);
     EXPECT_EQ(dll.load(dll.module(), QRVTS_INVALID_REQUEST, nullptr, 257), 0);
 }
