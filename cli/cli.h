@@ -17,8 +17,10 @@
 #define TARGET_CHANGED 2000  /* its target changed since it was selected */
 #define ACCOUNT_UNKNOWN 2001 /* the session user's account could not be looked up on its server */
 #define NO_ANSWER 2002       /* the server did not answer within the deadline */
+#define NEEDS_WINDOWS_7 2003 /* what was asked needs Windows 7 or Server 2008 R2 on the server */
+#define NEEDS_VISTA_SP1 2004 /* what was asked needs Windows Vista SP1 or Server 2008 */
 #define REPORT_DEADLINE 30   /* seconds a report waits for each server unless --timeout says */
-#define MAX_FIELDS 32
+#define MAX_FIELDS 40
 #define OWN_SESSION WTS_CURRENT_SESSION /* the caller's own session, where one session is meant */
 #define ALL_SESSIONS 0xFFFFFFFFul       /* every session, for the processes (the library's filter) */
 
@@ -64,6 +66,12 @@ typedef struct Options {
     int serverCount, serverCapacity, serverGiven;
     const char* format;
     int extended, wait, parallel, dryRun;
+    int sort, topGiven; /* SORT_...; --top given */
+    DWORD top;
+    DWORD second;         /* connect: the target session */
+    int stop;             /* shadow --stop */
+    int untilRestart;     /* logons drain --until-restart */
+    const char* password; /* connect: from --password-stdin */
     DWORD session, exitCode, style, timeout, count;
     int sessionGiven, timeoutGiven, countGiven;
     const char* args[3];
@@ -88,9 +96,11 @@ struct Command {
     LONG (*act)(const Options* o, const char* server, DWORD id, DWORD* result);
     DWORD flags;  /* TARGET_MASK: the bits the platform takes (0: any) */
     int deadline; /* DEADLINE_...: how long each server's answer is awaited */
+    const char* const* words; /* the first argument is one of these (null: any) */
 };
 
 enum { KIND_LOCAL, KIND_SERVER, KIND_ACTION, KIND_WAIT, KIND_WATCH };
+enum { SORT_NONE, SORT_MEMORY, SORT_CPU };
 /* No deadline (--timeout is the command's own, or there is no server);
  * REPORT_DEADLINE unless --timeout says; only as --timeout says. */
 enum { DEADLINE_NONE, DEADLINE_REPORT, DEADLINE_GIVEN };
@@ -116,12 +126,31 @@ int OwnSessionOn(const char* server, DWORD* session);
 const Column* ColumnsOf(const Command* c, const Options* o);
 /* The action on every session (or its processes) the selection takes. */
 LONG RunSelected(const Command* c, const Options* o, Answer* a);
+/* Whether another action may start on the server (no interrupt, the
+ * answer still awaited). */
+int MayStart(const Answer* a);
 /* An action's row, written as soon as it is done (unless the server's
  * answer is no longer awaited). */
 void ActionRow(const Answer* a, const Row* row);
 /* An action on every server, each row written as soon as it is done; a
  * server that failed as a whole is a row of its own at the end. */
 void WriteActions(const Command* c, const Options* o, Answer* answers);
+
+/* ---- What newer servers tell and do (newer.c) ---- */
+/* Whether a failure means the server's Windows is older than asked for. */
+int NeedsNewerWindows(LONG error, DWORD code);
+/* The users rows' lock state and traffic (from `firstColumn` on) and exact
+ * idle time, matched by the session id in `sessionColumn`. */
+void AddUserDetails(const char* server, Answer* a, int sessionColumn, int idleColumn, int firstColumn);
+/* The same for one session's row, with the compressed traffic too. */
+void AddSessionDetails(const char* server, DWORD session, Row* row, int idleColumn, int firstColumn);
+/* The processes with what each uses, sorted and cut as asked. */
+LONG AddProcessResources(const Options* o, const char* server, Answer* a);
+LONG ActConnect(const Options* o, const char* server, DWORD id, DWORD* result);
+LONG ActShadow(const Options* o, const char* server, DWORD id, DWORD* result);
+LONG RunServers(const Command* c, const Options* o, const char* server, Answer* a);
+LONG RunLogons(const Command* c, const Options* o, const char* server, Answer* a);
+extern const char* const kLogonCommands[];
 
 /* ---- Whose a process is (accounts.c) ---- */
 /* The SID, as text, of the account DOMAIN\USER (USER alone where the domain
@@ -153,6 +182,7 @@ void AddServer(Options* o, const char* name);
 /* A comma-separated list of names, or @FILE; NULL when taken, else what is
  * wrong with the file. */
 const char* AddServers(Options* o, char* list);
+extern const char kDomainFailed[];
 
 /* ---- Writers (output.c) ---- */
 void ErrorText(LONG error, char* text, DWORD size);

@@ -8,9 +8,13 @@
 
 /* ---- Commands ---- */
 
+#define COLUMN_COUNT(columns) ((int)(sizeof columns / sizeof columns[0]) - 1)
+
 static const Column kSessionColumns[] = {{"server", 0}, {"session", 1}, {"name", 0}, {"state", 0}, {NULL, 0}};
-static const Column kProcessColumns[] = {{"server", 0}, {"pid", 1}, {"name", 0}, {"session", 1}, {"sid", 0},
-                                         {NULL, 0}};
+static const Column kProcessColumns[] = {
+    {"server", 0},      {"pid", 1},     {"name", 0},    {"session", 1},     {"sid", 0},         {"working_set", 1},
+    {"peak_working_set", 1}, {"pagefile", 1}, {"threads", 1}, {"handles", 1}, {"cpu_seconds", 1}, {NULL, 0}};
+#define PROCESS_BASIC_COLUMNS 5
 static const Column kInfoColumns[] = {
     {"server", 0},           {"session", 1},          {"name", 0},          {"state", 0},
     {"user", 0},             {"domain", 0},           {"client", 0},        {"address", 0},
@@ -18,11 +22,18 @@ static const Column kInfoColumns[] = {
     {"client_product_id", 1}, {"width", 1},           {"height", 1},        {"color_depth", 1},
     {"oem_id", 0},           {"application", 0},      {"initial_program", 0}, {"working_directory", 0},
     {"current_time", 0},     {"logon_time", 0},       {"last_input_time", 0}, {"connect_time", 0},
-    {"disconnect_time", 0},  {"idle_seconds", 1},     {NULL, 0}};
+    {"disconnect_time", 0},  {"idle_seconds", 1},     {"locked", 0},        {"bytes_in", 1},
+    {"bytes_out", 1},        {"frames_in", 1},        {"frames_out", 1},    {"compressed_bytes_in", 1},
+    {"compressed_bytes_out", 1}, {NULL, 0}};
+#define INFO_IDLE_COLUMN 25
 static const Column kUserColumns[] = {
     {"server", 0}, {"user", 0},         {"domain", 0},     {"session_name", 0}, {"session", 1},
-    {"state", 0},  {"idle_seconds", 1}, {"logon_time", 0}, {"client", 0},       {"address", 0}, {NULL, 0}};
+    {"state", 0},  {"idle_seconds", 1}, {"logon_time", 0}, {"client", 0},       {"address", 0},
+    {"locked", 0}, {"bytes_in", 1},     {"bytes_out", 1},  {"frames_in", 1},    {"frames_out", 1}, {NULL, 0}};
+#define USER_BASIC_COLUMNS 10
 static const Column kSessionIdColumns[] = {{"server", 0}, {"session", 1}, {NULL, 0}};
+static const Column kDomainColumns[] = {{"domain", 0}, {"server", 0}, {NULL, 0}};
+static const Column kLogonColumns[] = {{"server", 0}, {"logons", 0}, {"set", 0}, {"result", 1}, {NULL, 0}};
 static const Column kActionColumns[] = {{"server", 0}, {"target", 1}, {"result", 1}, {NULL, 0}};
 
 /* One row per item of `count` parallel TAB-delimited lists: the server,
@@ -52,14 +63,33 @@ static LONG RunSessions(const Command* c, const Options* o, const char* server, 
     return result;
 }
 
+/* Empty values for the columns from `from` to `to` of every row. */
+static void EmptyColumns(Answer* a, int from, int to)
+{
+    int r, k;
+    for (r = 0; r < a->count; ++r)
+        for (k = from; k < to; ++k)
+            if (!a->rows[r].values[k])
+                a->rows[r].values[k] = Copy("");
+}
+
+/* What each process uses, where the server tells it; elsewhere the plain
+ * list with those columns empty, unless they were asked to sort by. */
 static LONG RunProcesses(const Command* c, const Options* o, const char* server, Answer* a)
 {
-    (void)c;
     ProcessListRecord* r = NULL;
-    LONG result = QRVTS_EnumerateProcessesUtf8(server, o->sessionGiven ? o->session : ALL_SESSIONS, o->extended, &r);
+    LONG result = AddProcessResources(o, server, a);
+    DWORD code = result ? QRVTS_GetLastErrorCode() : 0;
+    (void)c;
+    if (result == QRVTS_OK || !NeedsNewerWindows(result, code))
+        return result;
+    if (o->sort != SORT_NONE || o->topGiven)
+        return NEEDS_WINDOWS_7;
+    result = QRVTS_EnumerateProcessesUtf8(server, o->sessionGiven ? o->session : ALL_SESSIONS, o->extended, &r);
     if (result == QRVTS_OK) {
         const char* lists[4] = {r->ProcessIds, r->ProcessNames, r->SessionIds, r->UserSids};
         AddListRows(a, server, r->Count, lists, 4);
+        EmptyColumns(a, PROCESS_BASIC_COLUMNS, COLUMN_COUNT(kProcessColumns));
     }
     QRVTS_FreeBuffer(r);
     return result;
@@ -114,6 +144,8 @@ static LONG RunSession(const Command* c, const Options* o, const char* server, A
     row->values[k++] = IsoTime(r->DisconnectTime);
     row->values[k++] = IdleSeconds(r->CurrentTime, r->LastInputTime);
     QRVTS_FreeBuffer(r);
+    EmptyColumns(a, k, COLUMN_COUNT(kInfoColumns));
+    AddSessionDetails(server, o->argCount ? o->target : OWN_SESSION, row, INFO_IDLE_COLUMN, k);
     return QRVTS_OK;
 }
 
@@ -137,11 +169,16 @@ static void AddUserRow(const UserSession* u, void* context)
 
 static LONG RunUsers(const Command* c, const Options* o, const char* server, Answer* a)
 {
-    (void)c;
     UserRows to;
-    (void)o;
+    LONG result;
+    (void)c, (void)o;
     to.answer = a, to.server = server;
-    return ForEachUser(server, AddUserRow, &to);
+    result = ForEachUser(server, AddUserRow, &to);
+    if (result == QRVTS_OK && a->count) {
+        EmptyColumns(a, USER_BASIC_COLUMNS, COLUMN_COUNT(kUserColumns));
+        AddUserDetails(server, a, 4, 6, USER_BASIC_COLUMNS);
+    }
+    return result;
 }
 
 /* ---- The local system ---- */
@@ -236,37 +273,50 @@ static LONG RunAction(const Command* c, const Options* o, const char* server, An
 
 static const Command kCommands[] = {
     {"sessions", "sessions [--extended] [--timeout SECONDS]", "the sessions: id, name, state", 0, 0, KIND_SERVER,
-     TARGET_NONE, kSessionColumns, RunSessions, NULL, 0, DEADLINE_REPORT},
+     TARGET_NONE, kSessionColumns, RunSessions, NULL, 0, DEADLINE_REPORT, NULL},
     {"users", "users [--timeout SECONDS]", "who is logged on: user, session, state, idle time, logon time, client", 0,
-     0, KIND_SERVER, TARGET_NONE, kUserColumns, RunUsers, NULL, 0, DEADLINE_REPORT},
-    {"processes", "processes [--session ID] [--extended] [--timeout SECONDS]",
-     "the processes: id, name, session, owner's SID", 0, 0, KIND_SERVER, TARGET_NONE, kProcessColumns, RunProcesses,
-     NULL, 0, DEADLINE_REPORT},
+     0, KIND_SERVER, TARGET_NONE, kUserColumns, RunUsers, NULL, 0, DEADLINE_REPORT, NULL},
+    {"processes", "processes [--session ID] [--extended] [--sort memory|cpu] [--top N] [--timeout SECONDS]",
+     "the processes: id, name, session, owner's SID, memory, threads, handles, CPU time", 0, 0, KIND_SERVER, TARGET_NONE, kProcessColumns, RunProcesses,
+     NULL, 0, DEADLINE_REPORT, NULL},
     {"session", "session [ID|current] [--timeout SECONDS]", "everything about one session (none: your own)", 0, 1,
-     KIND_SERVER, TARGET_SESSION, kInfoColumns, RunSession, NULL, 0, DEADLINE_REPORT},
+     KIND_SERVER, TARGET_SESSION, kInfoColumns, RunSession, NULL, 0, DEADLINE_REPORT, NULL},
     {"console", "console", "the session at this computer's physical console", 0, 0, KIND_LOCAL, TARGET_NONE,
-     kSessionIdColumns, RunConsole, NULL, 0, DEADLINE_NONE},
+     kSessionIdColumns, RunConsole, NULL, 0, DEADLINE_NONE, NULL},
     {"whoami", "whoami", "the session this program runs in", 0, 0, KIND_LOCAL, TARGET_NONE, kSessionIdColumns,
-     RunWhoami, NULL, 0, DEADLINE_NONE},
+     RunWhoami, NULL, 0, DEADLINE_NONE, NULL},
     {"disconnect", "disconnect ID|current|SELECTION [--wait] [--dry-run] [--timeout SECONDS]",
      "disconnects sessions (their programs keep running)", 1, 1, KIND_ACTION, TARGET_SESSION, kActionColumns,
-     RunAction, ActDisconnect, 0, DEADLINE_GIVEN},
+     RunAction, ActDisconnect, 0, DEADLINE_GIVEN, NULL},
     {"logoff", "logoff ID|current|SELECTION [--wait] [--dry-run] [--timeout SECONDS]", "logs sessions off", 1, 1,
-     KIND_ACTION, TARGET_SESSION, kActionColumns, RunAction, ActLogoff, 0, DEADLINE_GIVEN},
+     KIND_ACTION, TARGET_SESSION, kActionColumns, RunAction, ActLogoff, 0, DEADLINE_GIVEN, NULL},
     {"kill", "kill PID|SELECTION [--exit-code N] [--dry-run] [--timeout SECONDS]",
      "ends a process, or the session users' own processes of the selected sessions", 1, 1, KIND_ACTION,
-     TARGET_PROCESS, kActionColumns, RunAction, ActKill, 0, DEADLINE_GIVEN},
+     TARGET_PROCESS, kActionColumns, RunAction, ActKill, 0, DEADLINE_GIVEN, NULL},
     {"msg", "msg ID|current|SELECTION TITLE TEXT [--style N] [--timeout SECONDS] [--wait] [--dry-run]",
      "shows a message box in sessions; result: the answer", 3, 3, KIND_ACTION, TARGET_SESSION, kActionColumns,
-     RunAction, ActMessage, 0, DEADLINE_NONE},
+     RunAction, ActMessage, 0, DEADLINE_NONE, NULL},
     {"wait", "wait MASK [--timeout SECONDS]", "waits for an event on every server; result: the events", 1, 1,
-     KIND_WAIT, TARGET_MASK, kActionColumns, NULL, NULL, 0, DEADLINE_NONE},
+     KIND_WAIT, TARGET_MASK, kActionColumns, NULL, NULL, 0, DEADLINE_NONE, NULL},
     {"shutdown", "shutdown FLAGS [--dry-run] [--timeout SECONDS]", "logs off every session or shuts the server down",
-     1, 1, KIND_SERVER, TARGET_MASK, kActionColumns, RunAction, ActShutdown, SHUTDOWN_FLAGS, DEADLINE_GIVEN},
+     1, 1, KIND_SERVER, TARGET_MASK, kActionColumns, RunAction, ActShutdown, SHUTDOWN_FLAGS, DEADLINE_GIVEN, NULL},
     {"watch", "watch [--count N] [--timeout SECONDS]",
      "session events as they happen: logon, logoff, connect, disconnect, state", 0, 0, KIND_WATCH, TARGET_NONE,
-     NULL, NULL, NULL, 0, DEADLINE_NONE},
-    {NULL, NULL, NULL, 0, 0, 0, 0, NULL, NULL, NULL, 0, 0},
+     NULL, NULL, NULL, 0, DEADLINE_NONE, NULL},
+    {"connect", "connect SOURCE TARGET [--password-stdin] [--wait] [--dry-run]",
+     "shows session SOURCE in session TARGET of this computer (Vista SP1 and 2008 on)", 2, 2, KIND_LOCAL,
+     TARGET_SESSION, kActionColumns, RunAction, ActConnect, 0, DEADLINE_NONE, NULL},
+    {"shadow", "shadow ID [--stop] [--dry-run] [--timeout SECONDS]",
+     "remote control of a session, from your own remote session; Ctrl+* ends it, as does --stop (Vista SP1 "
+     "and 2008 on)",
+     1, 1, KIND_SERVER, TARGET_SESSION, kActionColumns, RunAction, ActShadow, 0, DEADLINE_GIVEN, NULL},
+    {"servers", "servers [DOMAIN] [--timeout SECONDS]",
+     "the terminal servers of a domain (none: your own), as the network answers", 0, 1, KIND_LOCAL, TARGET_NONE,
+     kDomainColumns, RunServers, NULL, 0, DEADLINE_REPORT, NULL},
+    {"logons", "logons status|enable|disable|drain [--until-restart] [--dry-run] [--timeout SECONDS]",
+     "whether the servers take new logons, or set it: all, none, or reconnections only (drain)", 1, 1,
+     KIND_SERVER, TARGET_NONE, kLogonColumns, RunLogons, NULL, 0, DEADLINE_REPORT, kLogonCommands},
+    {NULL, NULL, NULL, 0, 0, 0, 0, NULL, NULL, NULL, 0, 0, NULL},
 };
 
 const Command* Commands(void)

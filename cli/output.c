@@ -107,6 +107,9 @@ void ErrorText(LONG error, char* text, DWORD size)
     else if (error == ACCOUNT_UNKNOWN)
         _snprintf(text, size, "%ld: velquor: the session user's account could not be looked up on the server; "
                   "none of its processes was ended", error);
+    else if (error == NEEDS_WINDOWS_7 || error == NEEDS_VISTA_SP1)
+        _snprintf(text, size, "%ld: velquor: the server's Windows is too old for this: it needs %s", error,
+                  error == NEEDS_WINDOWS_7 ? "Windows 7 or Server 2008 R2" : "Windows Vista SP1 or Server 2008");
     else if (error == NO_ANSWER)
         _snprintf(text, size, "%ld: velquor: no answer in %lu s", error, DeadlineSeconds);
     else if (QRVTS_GetErrorTextUtf8(error, text, size) == 0)

@@ -119,12 +119,37 @@ static const char* AddServersFromFile(Options* o, const char* path)
     return NULL;
 }
 
-/* A comma-separated list of names, or @FILE; NULL when taken, else what is
- * wrong with the file. */
+const char kDomainFailed[] = "the domain's servers could not be listed";
+
+/* The terminal servers of a domain, as the network lists them; the failure
+ * is said here. */
+static const char* AddDomainServers(Options* o, const char* domain)
+{
+    ServerListRecord* r = NULL;
+    LONG error = QRVTS_EnumerateServersUtf8(domain, &r);
+    if (error == QRVTS_OK) {
+        const char* names = r->ServerNames;
+        DWORD i;
+        for (i = 0; i < r->Count; ++i)
+            AddServer(o, NextItem(&names));
+    } else {
+        char text[600];
+        ErrorText(error, text, sizeof text);
+        ErrorLine("velquor: the servers of domain %s: %s (Windows error %lu)\n", domain[0] ? domain : "(yours)", text,
+                  QRVTS_GetLastErrorCode());
+    }
+    QRVTS_FreeBuffer(r);
+    return error == QRVTS_OK ? NULL : kDomainFailed;
+}
+
+/* A comma-separated list of names, @FILE or @domain:NAME; NULL when taken,
+ * else what is wrong with the file (kDomainFailed: said already). */
 const char* AddServers(Options* o, char* list)
 {
     char* name;
     o->serverGiven = 1;
+    if (strncmp(list, "@domain:", 8) == 0)
+        return AddDomainServers(o, list + 8);
     if (list[0] == '@')
         return AddServersFromFile(o, list + 1);
     for (name = strtok(list, ","); name; name = strtok(NULL, ","))

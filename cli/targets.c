@@ -193,9 +193,7 @@ static void NotDone(const Answer* a, Row* row, LONG error, DWORD code)
     ActionRow(a, row);
 }
 
-/* Whether another action may start: no interrupt came, and the server's
- * answer is still awaited. */
-static int MayAct(const Answer* a)
+int MayStart(const Answer* a)
 {
     return !Interrupted && !Abandoned(a);
 }
@@ -229,7 +227,7 @@ static void ActOnSession(const UserSession* u, void* context)
     const char* values[6] = {x->answer->server, u->id, u->user, u->domain, u->name, u->state};
     Row* row;
     int k;
-    if (!MayAct(x->answer) || !Selected(&x->options->select, u) ||
+    if (!MayStart(x->answer) || !Selected(&x->options->select, u) ||
         LeftOut(x->answer->server, x->local, x->own, u, x->options))
         return;
     row = AddRow(x->answer);
@@ -261,7 +259,7 @@ static void KillOwnProcesses(Acting* x, const UserSession* u, const ProcessListR
     DWORD i, pid = 0;
     for (i = 0; i < r->Count; ++i) {
         char *p = NextItem(&pids), *n = NextItem(&names), *s = NextItem(&sessions), *sid = NextItem(&sids);
-        if (MayAct(x->answer) && strcmp(s, u->id) == 0 && UsersOwnProcess(x->local, userSid, s, p, sid)) {
+        if (MayStart(x->answer) && strcmp(s, u->id) == 0 && UsersOwnProcess(x->local, userSid, s, p, sid)) {
             Row* row = ProcessRow(x, u, p, n, sid);
             ParseDecimal(p, 0xFFFFFFFFul, &pid);
             if (!x->options->dryRun && !ProcessUnchanged(x->answer->server, u, p, sid))
@@ -283,7 +281,7 @@ static void ActOnProcesses(const UserSession* u, void* context)
     ProcessListRecord* r = NULL;
     char userSid[192];
     DWORD code = 0;
-    if (!MayAct(x->answer) || !Selected(&x->options->select, u) || LeftOut(server, x->local, x->own, u, x->options))
+    if (!MayStart(x->answer) || !Selected(&x->options->select, u) || LeftOut(server, x->local, x->own, u, x->options))
         return;
     if (!AccountSid(server, u->domain, u->user, userSid, sizeof userSid, &code))
         NotDone(x->answer, ProcessRow(x, u, "", "", ""), ACCOUNT_UNKNOWN, code);

@@ -44,6 +44,7 @@ static void Help(const Command* only)
         printf("  %s\r\n      %s\r\n", c->usage, c->summary);
     printf("\r\n  --server NAME    a server to ask; repeat it or give a comma-separated list (none: this one)\r\n"
            "  --server @FILE   the servers named in FILE, one a line (# starts a comment)\r\n"
+           "  --server @domain:NAME  the terminal servers of domain NAME, as the network lists them\r\n"
            "  --format F       table (the default), csv or json\r\n"
            "  --parallel N     servers asked at once (default 8)\r\n"
            "  --extended       the level-1 enumerations, where the server has them\r\n"
@@ -131,6 +132,8 @@ static int NumberOption(Options* o, const char* option, const char* value)
         return ParseMask(value, &o->style);
     if (strcmp(option, "--timeout") == 0)
         return o->timeoutGiven = ParseDecimal(value, 0xFFFFFFFFul / 1000, &o->timeout);
+    if (strcmp(option, "--top") == 0)
+        return o->topGiven = ParseDecimal(value, 0xFFFFFFFFul, &o->top) && o->top > 0;
     if (strcmp(option, "--count") == 0)
         return o->countGiven = ParseDecimal(value, 0xFFFFFFFFul, &o->count) && o->count > 0;
     if (strcmp(option, "--parallel") == 0) {
@@ -151,6 +154,7 @@ static const char* NumberRange(const char* option)
         {"--style", "--style takes a decimal number or 0x and hexadecimal digits: "},
         {"--timeout", "--timeout takes seconds, decimal digits, 0 to 4294967: "},
         {"--count", "--count takes decimal digits, 1 to 4294967295: "},
+        {"--top", "--top takes decimal digits, 1 to 4294967295: "},
         {"--parallel", "--parallel takes decimal digits, 1 to 4096: "}};
     size_t i;
     for (i = 0; i < sizeof kRanges / sizeof kRanges[0]; ++i)
@@ -165,6 +169,16 @@ static int IsOneOf(const char* text, const char* const* list)
         if (strcmp(text, *list) == 0)
             return 1;
     return 0;
+}
+
+/* connect's second session: an id or current. */
+static int ParseSecond(Options* o)
+{
+    if (strcmp(o->args[1], "current") == 0) {
+        o->second = OWN_SESSION;
+        return 1;
+    }
+    return ParseDecimal(o->args[1], 0xFFFFFFFEul, &o->second);
 }
 
 /* The first argument, as the command takes it; 0 when it is not one. */
@@ -197,6 +211,32 @@ static int RemoteServer(const Options* o)
     return 0;
 }
 
+/* Whether the command acts (its rows written as each is done, a dry run
+ * taken): the actions, and logons. */
+static int Acts(const Command* c)
+{
+    return c->act != NULL || c->run == RunLogons;
+}
+
+/* The options that only some commands take; NULL when they agree, else
+ * what is wrong. */
+static const char* OnlyFor(const Command* c, const Options* o)
+{
+    if ((o->sort != SORT_NONE || o->topGiven) && strcmp(c->name, "processes") != 0)
+        return "--sort and --top are for processes";
+    if (o->stop && c->act != ActShadow)
+        return "--stop is for shadow";
+    if (o->stop && RemoteServer(o))
+        return "shadow --stop ends the remote control from this computer: it takes no --server";
+    if (o->untilRestart && !(c->words == kLogonCommands && o->argCount && strcmp(o->args[0], "drain") == 0))
+        return "--until-restart is for logons drain";
+    if (o->password && c->act != ActConnect)
+        return "--password-stdin is for connect";
+    if (c->words && o->argCount && !IsOneOf(o->args[0], c->words))
+        return "the first argument is status, enable, disable or drain: ";
+    return NULL;
+}
+
 /* What the options and arguments say together; -1 when they agree, else the exit status. */
 static int CheckArguments(const Command* c, Options* o)
 {
@@ -209,8 +249,11 @@ static int CheckArguments(const Command* c, Options* o)
         return Usage("asks this computer only; --server is not taken", NULL, c);
     if (selecting && c->kind != KIND_ACTION)
         return Usage("takes no selection", NULL, c);
-    if (o->dryRun && !c->act)
-        return Usage("--dry-run is for the actions (disconnect, logoff, kill, msg, shutdown)", NULL, c);
+    if (o->dryRun && !Acts(c))
+        return Usage("--dry-run is for the actions (disconnect, logoff, kill, msg, shutdown, connect, shadow, logons)",
+                     NULL, c);
+    if (OnlyFor(c, o))
+        return Usage(OnlyFor(c, o), c->words && o->argCount ? o->args[0] : NULL, c);
     if (o->select.all && o->select.given)
         return Usage("--all takes no other condition", NULL, c);
     o->select.given = selecting;
@@ -220,6 +263,8 @@ static int CheckArguments(const Command* c, Options* o)
         return Usage(selecting ? "takes a selection or an id, not both" : "too many arguments", NULL, c);
     if (!selecting && c->target != TARGET_NONE && o->argCount > 0 && !ParseTarget(c, o))
         return Usage(TargetKind(c), o->args[0], c);
+    if (c->act == ActConnect && !ParseSecond(o))
+        return Usage(TargetKind(c), o->args[1], c);
     if (c->flags && (o->target == 0 || (o->target & ~c->flags)))
         return Usage("the flags are the sum of 1 log off, 2 shut down, 4 restart, 8 power off, 16 fast restart: ",
                      o->args[0], c);
@@ -230,12 +275,26 @@ static int CheckArguments(const Command* c, Options* o)
     return -1;
 }
 
+/* One line from standard input (a password: it never goes to the command
+ * line, where others may read it), without its line end. */
+static const char* ReadPassword(void)
+{
+    static char line[1024];
+    size_t n;
+    if (!fgets(line, sizeof line, stdin))
+        line[0] = '\0';
+    n = strlen(line);
+    while (n && (line[n - 1] == '\n' || line[n - 1] == '\r'))
+        line[--n] = '\0';
+    return line;
+}
+
 /* Returns -1 when the arguments are good, else the exit status. */
 static int ParseOptions(int argc, char** argv, const Command* c, Options* o)
 {
     static const char* const kValued[] = {"--server", "--format", "--parallel", "--session", "--exit-code",
                                           "--style", "--timeout", "--count", "--user", "--state",
-                                          "--idle-over", "--session-name", NULL};
+                                          "--idle-over", "--session-name", "--sort", "--top", NULL};
     static const char* const kSelecting[] = {"--user", "--state", "--idle-over", "--session-name", NULL};
     int i;
     for (i = 2; i < argc; ++i) {
@@ -248,6 +307,8 @@ static int ParseOptions(int argc, char** argv, const Command* c, Options* o)
             return 0;
         } else if (strcmp(a, "--server") == 0) {
             const char* problem = AddServers(o, argv[++i]);
+            if (problem == kDomainFailed)
+                return EXIT_ALL_FAILED;
             if (problem) {
                 static char text[1200];
                 _snprintf(text, sizeof text - 1, "the list of servers %s: %s", value, problem);
@@ -255,6 +316,17 @@ static int ParseOptions(int argc, char** argv, const Command* c, Options* o)
             }
         } else if (strcmp(a, "--format") == 0) {
             o->format = argv[++i];
+        } else if (strcmp(a, "--sort") == 0) {
+            const char* by = argv[++i];
+            o->sort = strcmp(by, "memory") == 0 ? SORT_MEMORY : strcmp(by, "cpu") == 0 ? SORT_CPU : -1;
+            if (o->sort < 0)
+                return Usage("--sort takes memory or cpu: ", by, c);
+        } else if (strcmp(a, "--stop") == 0) {
+            o->stop = 1;
+        } else if (strcmp(a, "--until-restart") == 0) {
+            o->untilRestart = 1;
+        } else if (strcmp(a, "--password-stdin") == 0) {
+            o->password = ReadPassword();
         } else if (IsOneOf(a, kSelecting)) {
             const char* problem = SelectionOption(o, a, argv[++i]);
             if (problem)
@@ -412,7 +484,7 @@ int main(int argc, char** argv)
     answers = (Answer*)Allocate(sizeof(Answer) * (size_t)o.serverCount);
     for (i = 0; i < o.serverCount; ++i)
         answers[i].server = o.servers[i];
-    if (c->act)
+    if (Acts(c))
         WriteActions(c, &o, answers);
     else {
         AskFarm(c, &o, answers, o.parallel);
