@@ -366,7 +366,7 @@ for args, rows in ((["users", "--timeout", "2"], 4), (["logoff", "--all", "--dry
 # An interrupt (Ctrl+C: Wine turns SIGINT into it) once the first action is
 # done: no action starts after it, the done ones are printed, JSON closed,
 # and the status says so.
-for args, action in ((["logoff", "--all"], "WTSLogoffSession"), (["users"], "WTSEnumerateSessions")):
+for args, action in ((["logoff", "--all"], "WTSLogoffSession"), (["users"], "WTSEnumerateSessionsEx")):
     log = os.path.join(BUILD, "test", "cli_interrupt.simlog")
     if os.path.exists(log):
         os.remove(log)
