@@ -11,11 +11,13 @@
 
 /* Whether a failure of an export on newer servers means the server's
  * Windows is older than the export needs: the entry point is missing, or
- * the server does not know what it was asked. */
+ * the server does not know what it was asked (an older server answers a
+ * call it lacks with RPC_S_PROCNUM_OUT_OF_RANGE). */
 int NeedsNewerWindows(LONG error, DWORD code)
 {
     return error == QRVTS_NOT_AVAILABLE || code == ERROR_INVALID_FUNCTION_CODE || code == ERROR_NOT_SUPPORTED ||
-           code == ERROR_INVALID_PARAMETER || code == ERROR_CALL_NOT_IMPLEMENTED || code == ERROR_PROC_NOT_FOUND;
+           code == ERROR_INVALID_PARAMETER || code == ERROR_CALL_NOT_IMPLEMENTED || code == ERROR_PROC_NOT_FOUND ||
+           code == RPC_S_PROCNUM_OUT_OF_RANGE;
 }
 
 /* A server that cannot give what a report adds, said once on standard error. */

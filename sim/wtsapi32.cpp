@@ -273,6 +273,10 @@ BOOL ProcessesLevel1(const char* entry, HANDLE h, DWORD* level, DWORD session, C
     SimLog("%s handle=%p level=%lu session=%lu", entry, h, level ? *level : 0, session);
     if (SimFails(entry, h))
         return FALSE;
+    if (SimServerVersion(SimServerName(h)) < 0x0601) {  // a server before Windows 7 has no such call
+        SetLastError(RPC_S_PROCNUM_OUT_OF_RANGE);
+        return FALSE;
+    }
     return EnumerateProcesses<Char>(h, session, reinterpret_cast<typename WtsRecords<Char>::ProcessEx**>(out), count);
 }
 

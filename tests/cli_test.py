@@ -30,10 +30,10 @@ def scenario_path(scenario):
     return scenario if os.path.isabs(scenario) else os.path.join(ROOT, "tests", "scenarios", scenario)
 
 
-def run(program, args, scenario="cli.ini", log=None):
+def run(program, args, scenario="cli.ini", log=None, stdin=None, extra=None):
     # Wine reads the arguments in the Unix locale's character set: UTF-8.
     env = dict(os.environ, WINEDLLOVERRIDES="wtsapi32,winsta,netapi32=n", LC_ALL="C.UTF-8",
-               VELQUOR_SCENARIO="Z:" + scenario_path(scenario))
+               VELQUOR_SCENARIO="Z:" + scenario_path(scenario), **(extra or {}))
     env.pop("VELQUOR_SIM_LOG", None)
     if log:
         env["VELQUOR_SIM_LOG"] = log
@@ -41,12 +41,12 @@ def run(program, args, scenario="cli.ini", log=None):
             os.remove(log)
     done = subprocess.run([os.path.join(ROOT, "cmake", "wine-run.sh"), os.path.join(BUILD, "wineprefix"),
                            os.path.join(BUILD, "test", program)] + args,
-                          cwd=os.path.join(BUILD, "test"), env=env, capture_output=True)
+                          cwd=os.path.join(BUILD, "test"), env=env, capture_output=True, input=stdin)
     return done.returncode, done.stdout, done.stderr.decode("cp1252", "replace")
 
 
-def velquor(*args, scenario="cli.ini", log=None, program="velquor.exe"):
-    return run(program, list(args), scenario, log)
+def velquor(*args, scenario="cli.ini", log=None, program="velquor.exe", stdin=None, extra=None):
+    return run(program, list(args), scenario, log, stdin, extra)
 
 
 # The tool as built for the tests of kill on a selection: it looks accounts
@@ -443,6 +443,64 @@ check(waited[0] == 0 and json.loads(waited[1])[0]["result"] == 0x90 and platform
       "wait 0x7fffffff: %s %s" % (waited[1], platform_calls(log)))
 check(unknown[0] == 1 and [(r["error"], r["code"]) for r in json.loads(unknown[1])] == [(106, 1722)],
       "open of any name, first call fails: %s" % unknown[1])
+
+# Newer servers: the lock state (reported reversed by 6.1, corrected), the
+# idle time by the server's clock (from the disconnection where no input is
+# known) and traffic; a server older than Windows 7 leaves them empty, says
+# so, and still answers.
+want = {2: ("yes", 600, 100), 3: ("no", 4200, 0), 4: ("", None, 0)}
+for server, old in (("alpha", False), ("seven", False), ("vista", True)):
+    status, out, err = velquor("users", "--server", server, "--format", "json", scenario="newer.ini")
+    got = {r["session"]: (r["locked"], r["idle_seconds"], r["bytes_in"]) for r in json.loads(out)}
+    check(status == 0 and got == ({k: ("", v[1], None) for k, v in want.items()} if old else want)
+          and ("needs Windows 7" in err) == old, "details on %s: %s %s" % (server, got, err))
+# What processes use, the heaviest first; an older server lists them plainly,
+# and refuses a sort with the Windows it needs while the farm answers.
+for args, status_want, pids in ((["--sort", "memory", "--top", "2"], 0, [2200, 3300]),
+                                (["--sort", "cpu"], 0, [2100, 3300, 2200]),
+                                (["--top", "1", "--server", "vista"], 3, [2100])):
+    status, out, _ = velquor("processes", "--server", "alpha", *args, "--format", "json", scenario="newer.ini")
+    rows = json.loads(out)
+    check(status == status_want and [r["pid"] for r in rows if "error" not in r] == pids
+          and all(r.get("error", 2003) == 2003 for r in rows), "processes %s: %s" % (args, out))
+status, out, _ = velquor("processes", "--server", "vista", "--format", "json", scenario="newer.ini")
+check(status == 0 and [r["working_set"] for r in json.loads(out)] == [None] * 3, "plain processes: %s" % out)
+# connect, shadow, the servers of a domain: what the call log shows, the
+# platform's refusals, and the Windows that an entry point needs.
+log = os.path.join(BUILD, "test", "cli_newer.simlog")
+missing = {"VELQUOR_SIM_MISSING": "WTSConnectSessionW,WTSStartRemoteControlSessionW"}
+for args, stdin, extra, status_want, error, call in (
+        (["connect", "3", "current", "--dry-run"], None, None, 0, None, None),
+        (["connect", "3", "current", "--password-stdin"], b"secret\n", None, 0, None, "WTSConnectSessionW session=3"),
+        (["connect", "3", "current", "--password-stdin"], b"wrong\n", None, 1, 120, "WTSConnectSessionW"),
+        (["connect", "3", "current"], None, missing, 1, 2004, None),
+        (["shadow", "2", "--server", "alpha"], None, None, 0, None, "WTSStartRemoteControlSessionW server=alpha session=2"),
+        (["shadow", "--stop", "2"], None, None, 0, None, "WTSStopRemoteControlSession session=2"),
+        (["shadow", "2"], None, missing, 1, 2004, None),
+        (["servers", "CORP"], None, None, 0, None, "WTSEnumerateServersW domain=CORP"),
+        (["servers", "NOPE"], None, None, 1, 122, "WTSEnumerateServersW"),
+        (["sessions", "--server", "@domain:CORP"], None, None, 0, None, "WTSEnumerateServersW domain=CORP")):
+    status, out, err = velquor(*(args + ["--format", "json"]), scenario="newer.ini", log=log, stdin=stdin, extra=extra)
+    rows = json.loads(out) if out.strip() else []
+    calls = [line for line in open(log, encoding="utf-8")] if os.path.exists(log) else []
+    check(status == status_want and [r.get("error") for r in rows if "error" in r][:1] == ([error] if error else [])
+          and (any(line.startswith(call) for line in calls) if call else not platform_calls(log)),
+          "%s: %d %s %s %s" % (args, status, out, err, calls[-3:]))
+check([r["server"] for r in json.loads(velquor("servers", "CORP", "--format", "json", scenario="newer.ini")[1])] ==
+      ["alpha", "seven"], "servers of CORP")
+# logons on this computer's registry (the terminal server's key made first),
+# read right before each change; another server's registry is not reached.
+subprocess.run([os.path.join(ROOT, "cmake", "wine-run.sh"), os.path.join(BUILD, "wineprefix"), "reg", "add",
+                "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Terminal Server", "/f"], capture_output=True)
+for args, before, after in ((["status"], "enabled", ""), (["drain", "--dry-run"], "enabled", "drain"),
+                            (["drain", "--until-restart"], "enabled", "drain-until-restart"),
+                            (["disable"], "drain-until-restart", "disabled"), (["enable"], "disabled", "enabled"),
+                            (["status"], "enabled", "")):
+    status, out, _ = velquor("logons", *args, "--format", "json", scenario="newer.ini")
+    check(status == 0 and [(r["logons"], r["set"]) for r in json.loads(out)] == [(before, after)],
+          "logons %s: %s" % (args, out))
+status, out, _ = velquor("logons", "status", "--server", "alpha", "--format", "json", scenario="newer.ini")
+check(status == 1 and json.loads(out)[0]["error"] == 123, "logons on another server: %s" % out)
 
 # Usage errors: a status of their own and a usage line.
 usage = (["frobnicate"], ["sessions", "--format", "xml"], ["kill"], ["kill", "x"], ["msg", "2", "t"],

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "api/sessionquery.h"
 #include "extender/binding.h"
 #include "extender/entry.h"
 #include "extender/request.h"
@@ -244,5 +245,31 @@ TEST(Wrappers, RecordingWithoutMemoryStillEndsTheRequest)
         EXPECT_EQ(host.completion.status, -1) << c.selector << " " << c.error;
         EXPECT_EQ(host.completion.value.text, expected);
         EXPECT_EQ(LastErrorRecord(), "<none>");
+    }
+}
+
+// An IPv6 client address in its usual text: lower case, no leading zeros,
+// the longest run of zero groups (the first of equal ones, two at least) as "::".
+TEST(AddressText, Ipv6)
+{
+    const struct {
+        unsigned short groups[8];
+        const char* text;
+    } cases[] = {{{0, 0, 0, 0, 0, 0, 0, 1}, "::1"},
+                 {{0xfd00, 0, 0, 0, 0, 0, 0, 7}, "fd00::7"},
+                 {{1, 0, 0, 0, 0, 0, 0, 0}, "1::"},
+                 {{1, 2, 3, 4, 5, 6, 7, 8}, "1:2:3:4:5:6:7:8"},
+                 {{0x2001, 0xdb8, 0, 0, 1, 0, 0, 1}, "2001:db8::1:0:0:1"},
+                 {{1, 0, 2, 0, 0, 0, 3, 0}, "1:0:2::3:0"},
+                 {{0, 0, 0, 0, 0, 0, 0, 0}, "::"}};
+    for (const auto& c : cases) {
+        TsClientAddress a = {};
+        a.AddressFamily = AF_INET6;
+        for (int i = 0; i < 8; ++i)
+            a.Address[2 * i] = BYTE(c.groups[i] >> 8), a.Address[2 * i + 1] = BYTE(c.groups[i]);
+        char* text = nullptr;
+        xAddressText(&a, &text);
+        EXPECT_STREQ(text, c.text);
+        free(text);
     }
 }
