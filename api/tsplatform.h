@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <cstddef>
 
+#include "include/velquor.h"
 #include "support/wtsplatform.h"
 
 // The platform's records of one character width, by the names the library
@@ -21,14 +22,19 @@ typedef WTS_CLIENT_ADDRESS TsClientAddress;
 typedef WTS_CLIENT_DISPLAY TsClientDisplay;
 
 // The layouts the library reads, pinned: the records declared above the
-// library are the platform's, and these are their sizes on 32-bit Windows.
-static_assert(sizeof(WTS_SESSION_INFOA) == 12 && sizeof(WTS_SESSION_INFOW) == 12, "WTS_SESSION_INFO");
-static_assert(sizeof(WTS_SESSION_INFO_1A) == 32 && offsetof(WTS_SESSION_INFO_1A, pSessionName) == 12 &&
-                  offsetof(WTS_SESSION_INFO_1W, pFarmName) == 28,
+// library are the platform's, and these are their sizes on 32-bit and on
+// 64-bit Windows (QRVTS_AT(x86, x64)).
+static_assert(sizeof(WTS_SESSION_INFOA) == QRVTS_AT(12, 24) && sizeof(WTS_SESSION_INFOW) == QRVTS_AT(12, 24),
+              "WTS_SESSION_INFO");
+static_assert(sizeof(WTS_SESSION_INFO_1A) == QRVTS_AT(32, 56) &&
+                  offsetof(WTS_SESSION_INFO_1A, pSessionName) == QRVTS_AT(12, 16) &&
+                  offsetof(WTS_SESSION_INFO_1W, pFarmName) == QRVTS_AT(28, 48),
               "WTS_SESSION_INFO_1");
-static_assert(sizeof(WTS_PROCESS_INFOA) == 16 && sizeof(WTS_PROCESS_INFOW) == 16, "WTS_PROCESS_INFO");
-static_assert(sizeof(WTS_PROCESS_INFO_EXA) == 56 && offsetof(WTS_PROCESS_INFO_EXA, UserTime) == 40 &&
-                  sizeof(WTS_PROCESS_INFO_EXW) == 56,
+static_assert(sizeof(WTS_PROCESS_INFOA) == QRVTS_AT(16, 24) && sizeof(WTS_PROCESS_INFOW) == QRVTS_AT(16, 24),
+              "WTS_PROCESS_INFO");
+static_assert(sizeof(WTS_PROCESS_INFO_EXA) == QRVTS_AT(56, 64) &&
+                  offsetof(WTS_PROCESS_INFO_EXA, UserTime) == QRVTS_AT(40, 48) &&
+                  sizeof(WTS_PROCESS_INFO_EXW) == QRVTS_AT(56, 64),
               "WTS_PROCESS_INFO_EX");
 static_assert(sizeof(WTS_CLIENT_ADDRESS) == 24 && offsetof(WTS_CLIENT_ADDRESS, Address) == 4, "WTS_CLIENT_ADDRESS");
 static_assert(sizeof(WTS_CLIENT_DISPLAY) == 12, "WTS_CLIENT_DISPLAY");
@@ -86,7 +92,8 @@ static_assert(offsetof(WTSINFOEX_LEVEL1_W, WinStationName) == 12 && offsetof(WTS
               "WTSINFOEX_LEVEL1_W");
 static_assert(offsetof(WTSINFOEXW, Data) == 8 && sizeof(WTSINFOEXW) == 232, "WTSINFOEXW");
 static_assert(sizeof(WTS_SERVER_INFOW) == sizeof(LPWSTR), "WTS_SERVER_INFOW");
-static_assert(offsetof(SERVER_INFO_101, sv101_version_major) == 8 && offsetof(SERVER_INFO_101, sv101_version_minor) == 12,
+static_assert(offsetof(SERVER_INFO_101, sv101_version_major) == QRVTS_AT(8, 16) &&
+                  offsetof(SERVER_INFO_101, sv101_version_minor) == QRVTS_AT(12, 20),
               "SERVER_INFO_101");
 
 // The types above are those mingw-w64's <wtsapi32.h> declares, where it

@@ -52,13 +52,17 @@ const uint32_t kHostVersionRequired = 1006;
 const uint32_t kHostVersionLastErrorText = 1005;
 const uint32_t kHostVersionBinaryBuffers = 1006;
 
-static_assert(sizeof(HostVariable) == 40, "HostVariable is 40 bytes");
+// The interpreter's layouts: its own (32-bit); a 64-bit interpreter holds the
+// same members naturally aligned.
+#define HOST_AT(x86, x64) (sizeof(void*) == 4 ? (x86) : (x64))
+static_assert(sizeof(HostVariable) == HOST_AT(40, 48), "HostVariable is 40 bytes (48 in a 64-bit interpreter)");
 static_assert(offsetof(HostVariable, IntValue) == 24, "IntValue");
 static_assert(offsetof(HostVariable, ValueType) == 28, "ValueType");
 static_assert(offsetof(HostVariable, StringValue) == 32, "StringValue");
 static_assert(offsetof(HostServiceBlock, HostVersion) == 8, "HostVersion");
-static_assert(offsetof(HostServiceBlock, HostContext) == 20, "HostContext");
-static_assert(offsetof(HostServiceBlock, ArrayItemService) == 36, "ArrayItemService");
-static_assert(offsetof(HostServiceBlock, ArrayService) == 40, "ArrayService");
-static_assert(offsetof(HostServiceBlock, LastErrorTextService) == 44, "LastErrorTextService");
-static_assert(offsetof(HostServiceBlock, BinaryBufferService) == 48, "BinaryBufferService");
+static_assert(offsetof(HostServiceBlock, HostContext) == HOST_AT(20, 24), "HostContext");
+static_assert(offsetof(HostServiceBlock, ArrayItemService) == HOST_AT(36, 48), "ArrayItemService");
+static_assert(offsetof(HostServiceBlock, ArrayService) == HOST_AT(40, 56), "ArrayService");
+static_assert(offsetof(HostServiceBlock, LastErrorTextService) == HOST_AT(44, 64), "LastErrorTextService");
+static_assert(offsetof(HostServiceBlock, BinaryBufferService) == HOST_AT(48, 72), "BinaryBufferService");
+#undef HOST_AT

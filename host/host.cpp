@@ -1,3 +1,4 @@
+#include "host/exportname.h"
 #include "host/host.h"
 
 #include <cstring>
@@ -128,7 +129,7 @@ int32_t WINAPI HostCompleteRequest(int32_t status, void* opaque, HostServiceBloc
 template <class Fn>
 static bool FindExport(HMODULE module, const char* name, Fn* slot)
 {
-    *slot = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+    *slot = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, ExportName(name).c_str())));
     return *slot != nullptr;
 }
 

@@ -65,16 +65,19 @@ typedef struct ProcessListRecord {
 #else
 #define QRVTS_PIN(cond, what) _Static_assert(cond, what)
 #endif
-QRVTS_PIN(sizeof(void*) == 4, "the interface is 32-bit");
-QRVTS_PIN(sizeof(SessionListRecord) == 16, "SessionListRecord header");
-QRVTS_PIN(__builtin_offsetof(SessionListRecord, SessionIds) == 4, "SessionIds");
-QRVTS_PIN(__builtin_offsetof(SessionListRecord, SessionNames) == 8, "SessionNames");
-QRVTS_PIN(__builtin_offsetof(SessionListRecord, SessionStates) == 12, "SessionStates");
-QRVTS_PIN(sizeof(ProcessListRecord) == 20, "ProcessListRecord header");
-QRVTS_PIN(__builtin_offsetof(ProcessListRecord, SessionIds) == 4, "SessionIds");
-QRVTS_PIN(__builtin_offsetof(ProcessListRecord, ProcessIds) == 8, "ProcessIds");
-QRVTS_PIN(__builtin_offsetof(ProcessListRecord, ProcessNames) == 12, "ProcessNames");
-QRVTS_PIN(__builtin_offsetof(ProcessListRecord, UserSids) == 16, "UserSids");
+/* The layouts of both builds: QRVTS_AT(x86, x64) is the one of this build
+ * (32-bit: 4-byte pointers; 64-bit: 8-byte pointers, 8-byte aligned). */
+#define QRVTS_AT(x86, x64) (sizeof(void*) == 4 ? (x86) : (x64))
+QRVTS_PIN(sizeof(void*) == 4 || sizeof(void*) == 8, "the interface is 32-bit or 64-bit");
+QRVTS_PIN(sizeof(SessionListRecord) == QRVTS_AT(16, 32), "SessionListRecord header");
+QRVTS_PIN(__builtin_offsetof(SessionListRecord, SessionIds) == QRVTS_AT(4, 8), "SessionIds");
+QRVTS_PIN(__builtin_offsetof(SessionListRecord, SessionNames) == QRVTS_AT(8, 16), "SessionNames");
+QRVTS_PIN(__builtin_offsetof(SessionListRecord, SessionStates) == QRVTS_AT(12, 24), "SessionStates");
+QRVTS_PIN(sizeof(ProcessListRecord) == QRVTS_AT(20, 40), "ProcessListRecord header");
+QRVTS_PIN(__builtin_offsetof(ProcessListRecord, SessionIds) == QRVTS_AT(4, 8), "SessionIds");
+QRVTS_PIN(__builtin_offsetof(ProcessListRecord, ProcessIds) == QRVTS_AT(8, 16), "ProcessIds");
+QRVTS_PIN(__builtin_offsetof(ProcessListRecord, ProcessNames) == QRVTS_AT(12, 24), "ProcessNames");
+QRVTS_PIN(__builtin_offsetof(ProcessListRecord, UserSids) == QRVTS_AT(16, 32), "UserSids");
 
 /* Everything the platform reports about one session: six numbers and
  * seventeen texts, never a null pointer (a property the platform refused is
@@ -104,14 +107,14 @@ typedef struct SessionInfoRecord {
     LPSTR ConnectTime;
     LPSTR DisconnectTime;
 } SessionInfoRecord;
-QRVTS_PIN(sizeof(SessionInfoRecord) == 92, "SessionInfoRecord header");
-QRVTS_PIN(__builtin_offsetof(SessionInfoRecord, ClientProductId) == 20, "ClientProductId");
-QRVTS_PIN(__builtin_offsetof(SessionInfoRecord, ApplicationName) == 24, "ApplicationName");
-QRVTS_PIN(__builtin_offsetof(SessionInfoRecord, ClientName) == 36, "ClientName");
-QRVTS_PIN(__builtin_offsetof(SessionInfoRecord, ConnectState) == 44, "ConnectState");
-QRVTS_PIN(__builtin_offsetof(SessionInfoRecord, WinStationName) == 64, "WinStationName");
-QRVTS_PIN(__builtin_offsetof(SessionInfoRecord, CurrentTime) == 72, "CurrentTime");
-QRVTS_PIN(__builtin_offsetof(SessionInfoRecord, DisconnectTime) == 88, "DisconnectTime");
+QRVTS_PIN(sizeof(SessionInfoRecord) == QRVTS_AT(92, 160), "SessionInfoRecord header");
+QRVTS_PIN(__builtin_offsetof(SessionInfoRecord, ClientProductId) == QRVTS_AT(20, 20), "ClientProductId");
+QRVTS_PIN(__builtin_offsetof(SessionInfoRecord, ApplicationName) == QRVTS_AT(24, 24), "ApplicationName");
+QRVTS_PIN(__builtin_offsetof(SessionInfoRecord, ClientName) == QRVTS_AT(36, 48), "ClientName");
+QRVTS_PIN(__builtin_offsetof(SessionInfoRecord, ConnectState) == QRVTS_AT(44, 64), "ConnectState");
+QRVTS_PIN(__builtin_offsetof(SessionInfoRecord, WinStationName) == QRVTS_AT(64, 104), "WinStationName");
+QRVTS_PIN(__builtin_offsetof(SessionInfoRecord, CurrentTime) == QRVTS_AT(72, 120), "CurrentTime");
+QRVTS_PIN(__builtin_offsetof(SessionInfoRecord, DisconnectTime) == QRVTS_AT(88, 152), "DisconnectTime");
 
 LONG QRVTS_CALL QRVTS_QuerySessionInfo(LPCSTR serverName, DWORD sessionId, SessionInfoRecord** info);
 
@@ -135,9 +138,9 @@ typedef struct UserListRecord {
     LPSTR LastInputTimes;
     LPSTR CurrentTimes;
 } UserListRecord;
-QRVTS_PIN(sizeof(UserListRecord) == 44, "UserListRecord header");
-QRVTS_PIN(__builtin_offsetof(UserListRecord, UserNames) == 16, "UserNames");
-QRVTS_PIN(__builtin_offsetof(UserListRecord, CurrentTimes) == 40, "CurrentTimes");
+QRVTS_PIN(sizeof(UserListRecord) == QRVTS_AT(44, 88), "UserListRecord header");
+QRVTS_PIN(__builtin_offsetof(UserListRecord, UserNames) == QRVTS_AT(16, 32), "UserNames");
+QRVTS_PIN(__builtin_offsetof(UserListRecord, CurrentTimes) == QRVTS_AT(40, 80), "CurrentTimes");
 
 LONG QRVTS_CALL QRVTS_EnumerateUsers(LPCSTR serverName, UserListRecord** users);
 
@@ -257,10 +260,10 @@ typedef struct SessionDetailsRecord {
     LPSTR DisconnectTime;
     LPSTR LastInputTime;
 } SessionDetailsRecord;
-QRVTS_PIN(sizeof(SessionDetailsRecord) == 100, "SessionDetailsRecord");
-QRVTS_PIN(__builtin_offsetof(SessionDetailsRecord, ServerVersion) == 52, "ServerVersion");
-QRVTS_PIN(__builtin_offsetof(SessionDetailsRecord, State) == 56, "State");
-QRVTS_PIN(__builtin_offsetof(SessionDetailsRecord, LastInputTime) == 96, "LastInputTime");
+QRVTS_PIN(sizeof(SessionDetailsRecord) == QRVTS_AT(100, 144), "SessionDetailsRecord");
+QRVTS_PIN(__builtin_offsetof(SessionDetailsRecord, ServerVersion) == QRVTS_AT(52, 52), "ServerVersion");
+QRVTS_PIN(__builtin_offsetof(SessionDetailsRecord, State) == QRVTS_AT(56, 56), "State");
+QRVTS_PIN(__builtin_offsetof(SessionDetailsRecord, LastInputTime) == QRVTS_AT(96, 136), "LastInputTime");
 
 /* The details of every session of a server: Count records at Sessions,
  * texts after them, all in the one block. */
@@ -268,7 +271,7 @@ typedef struct SessionDetailsList {
     DWORD Count;
     SessionDetailsRecord* Sessions;
 } SessionDetailsList;
-QRVTS_PIN(sizeof(SessionDetailsList) == 8, "SessionDetailsList");
+QRVTS_PIN(sizeof(SessionDetailsList) == QRVTS_AT(8, 16), "SessionDetailsList");
 
 LONG QRVTS_CALL QRVTS_QuerySessionDetailsUtf8(LPCSTR serverName, DWORD sessionId, SessionDetailsRecord** details);
 LONG QRVTS_CALL QRVTS_EnumerateSessionDetailsUtf8(LPCSTR serverName, SessionDetailsList** sessions);
@@ -287,15 +290,15 @@ typedef struct ProcessResourceRecord {
     LPSTR ProcessName;
     LPSTR UserSid; /* empty for none */
 } ProcessResourceRecord;
-QRVTS_PIN(sizeof(ProcessResourceRecord) == 56, "ProcessResourceRecord");
-QRVTS_PIN(__builtin_offsetof(ProcessResourceRecord, UserTime) == 32, "UserTime");
-QRVTS_PIN(__builtin_offsetof(ProcessResourceRecord, ProcessName) == 48, "ProcessName");
+QRVTS_PIN(sizeof(ProcessResourceRecord) == QRVTS_AT(56, 64), "ProcessResourceRecord");
+QRVTS_PIN(__builtin_offsetof(ProcessResourceRecord, UserTime) == QRVTS_AT(32, 32), "UserTime");
+QRVTS_PIN(__builtin_offsetof(ProcessResourceRecord, ProcessName) == QRVTS_AT(48, 48), "ProcessName");
 
 typedef struct ProcessResourceList {
     DWORD Count;
     ProcessResourceRecord* Processes;
 } ProcessResourceList;
-QRVTS_PIN(sizeof(ProcessResourceList) == 8, "ProcessResourceList");
+QRVTS_PIN(sizeof(ProcessResourceList) == QRVTS_AT(8, 16), "ProcessResourceList");
 
 /* A session filter of 0xFFFFFFFF lists every session's processes. */
 LONG QRVTS_CALL QRVTS_EnumerateProcessResourcesUtf8(LPCSTR serverName, DWORD sessionFilter,
@@ -320,7 +323,7 @@ typedef struct ServerListRecord {
     DWORD Count;
     LPSTR ServerNames; /* a TAB-delimited list */
 } ServerListRecord;
-QRVTS_PIN(sizeof(ServerListRecord) == 8, "ServerListRecord");
+QRVTS_PIN(sizeof(ServerListRecord) == QRVTS_AT(8, 16), "ServerListRecord");
 LONG QRVTS_CALL QRVTS_EnumerateServersUtf8(LPCSTR domainName, ServerListRecord** servers);
 
 /* Whether a server takes new logons, in its registry (reached remotely

@@ -11,9 +11,9 @@ struct PlatformRecord {
     DWORD IsNTOther;  // NT platform, none of 3.51, 4.0, 5.0, 5.1, 5.2
 };
 static_assert(sizeof(OSVERSIONINFOEXA) == 156, "extended version record is 156 bytes");
-static_assert(offsetof(PlatformRecord, VersionInfo) == 4, "VersionInfo follows the handle");
-static_assert(offsetof(PlatformRecord, IsWinXP) == 160, "flags follow the version record");
-static_assert(sizeof(PlatformRecord) == 172, "platform record layout");
+static_assert(offsetof(PlatformRecord, VersionInfo) == sizeof(HMODULE), "VersionInfo follows the handle");
+static_assert(offsetof(PlatformRecord, IsWinXP) == sizeof(HMODULE) + 156, "flags follow the version record");
+static_assert(sizeof(PlatformRecord) == (sizeof(void*) == 4 ? 172 : 176), "platform record layout");
 
 // Written once while the loader attaches the library, read-only afterwards.
 extern PlatformRecord PlatformInfo;

@@ -1,5 +1,6 @@
 // Loads the built velquor.dll and finds its exports by decorated name.
 #pragma once
+#include "host/exportname.h"
 #include <windows.h>
 #include <gtest/gtest.h>
 
@@ -14,7 +15,7 @@ Fn DllExport(const char* decorated)
 {
     HMODULE module = VelquorDll();
     EXPECT_NE(module, nullptr) << "velquor.dll did not load";
-    FARPROC p = module ? GetProcAddress(module, decorated) : nullptr;
+    FARPROC p = module ? GetProcAddress(module, ExportName(decorated).c_str()) : nullptr;
     EXPECT_NE(p, nullptr) << decorated << " is not exported";
     return reinterpret_cast<Fn>(reinterpret_cast<void*>(p));
 }

@@ -1,6 +1,7 @@
 // A test of the real velquor.dll driven through the host, against the
 // simulator: loads it, and offers calls, message texts and exports.
 #pragma once
+#include "host/exportname.h"
 #include <windows.h>
 
 #include <cstdlib>
@@ -57,7 +58,7 @@ protected:
     template <class Fn>
     Fn Api(const char* name)
     {
-        return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(ext.module, name)));
+        return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(ext.module, ExportName(name).c_str())));
     }
 };
 
