@@ -420,11 +420,24 @@ const std::vector<SimSession>& SimSessionsNow() { return Scenario().steps[SimCha
 
 namespace {
 
-void Log(const char* format, va_list args)
+// The log reads the same in both builds: a pointer as at least eight
+// hexadecimal digits, as the 32-bit build's %p writes it.
+std::string SameInBothBuilds(const char* format)
+{
+    std::string f = format;
+    if (sizeof(void*) == 8)
+        for (size_t at = f.find("%p"); at != std::string::npos; at = f.find("%p", at + 5))
+            f.replace(at, 2, "%08zx");
+    return f;
+}
+
+void Log(const char* given, va_list args)
 {
     const char* path = getenv("VELQUOR_SIM_LOG");
     if (!path)
         return;
+    const std::string portable = SameInBothBuilds(given);
+    const char* format = portable.c_str();
     // Both simulated libraries write here, each from several threads, and
     // each line goes to the end of the file: the writers take turns through
     // a mutex of the process that both libraries open by its name, so that

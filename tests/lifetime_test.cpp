@@ -2,6 +2,7 @@
 // threads while the interpreter's thread initialises and terminates; a
 // language file read on eight threads while it is chosen again; a thousand
 // loads and unloads that leave no thread slot, handle, library or block.
+#include "host/exportname.h"
 #include <atomic>
 #include <cstdio>
 #include <fstream>
@@ -16,7 +17,7 @@ namespace {
 template <class Fn>
 Fn Export(HMODULE module, const char* name)
 {
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, ExportName(name).c_str())));
 }
 
 // A server's sessions through the C API: result, the thread's code, ids.

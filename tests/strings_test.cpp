@@ -1,6 +1,7 @@
 // Message texts through private copies of the real DLL, with language files
 // beside the copy, on the search path, chosen by the shared settings file or
 // by the regional language.
+#include "host/exportname.h"
 #include <windows.h>
 
 #include <algorithm>
@@ -78,7 +79,7 @@ public:
         CopyFileA((FolderOf(LoadLibraryA("velquor.dll")) + "\\velquor.dll").c_str(), path_.c_str(), FALSE);
         module_ = LoadLibraryA(path_.c_str());
         load = module_ ? reinterpret_cast<LoadStringFn>(
-                             reinterpret_cast<void*>(GetProcAddress(module_, "_ZELExLoadString@16")))
+                             reinterpret_cast<void*>(GetProcAddress(module_, ExportName("_ZELExLoadString@16").c_str())))
                        : nullptr;
     }
     ~PrivateDll()
@@ -344,7 +345,7 @@ TEST_F(Strings, Utf8TextsOfALanguageFile)
     dll.Rechoose();
     typedef LONG(WINAPI * TextFn)(LONG, LPSTR, DWORD);
     const TextFn utf8 = reinterpret_cast<TextFn>(
-        reinterpret_cast<void*>(GetProcAddress(dll.module(), "_QRVTS_GetErrorTextUtf8@12")));
+        reinterpret_cast<void*>(GetProcAddress(dll.module(), ExportName("_QRVTS_GetErrorTextUtf8@12").c_str())));
     ASSERT_NE(utf8, nullptr);
     const std::string whole = "Ung\xc3\xbcltige Gr\xc3\xb6\xc3\x9f" "e";
     for (DWORD size = 1; size <= whole.size() + 2; ++size) {
