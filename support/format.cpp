@@ -212,10 +212,11 @@ Piece IntegerPiece(Counter& c, char type)
     return Bytes(digits, prefix);
 }
 
+// A pointer: its own size, every hexadecimal digit of it written.
 Piece PointerPiece(Counter& c)
 {
-    c.conv.size = 0;
-    c.conv.precision = 8;
+    c.conv.size = sizeof(void*) == 8 ? kInt64 : 0;
+    c.conv.precision = int(2 * sizeof(void*));
     return IntegerPiece(c, 'X');
 }
 
@@ -360,6 +361,8 @@ int SetSize(Conversion& conv, const char* p)
         }
         if (p[1] == '3' && p[2] == '2')
             return 2;  // explicitly 32-bit, the default here
+        if (sizeof(void*) == 8)
+            conv.size |= kInt64;  // alone: the size of a pointer
         break;
     default: break;
     }

@@ -33,17 +33,23 @@ const unsigned short kMappableC[] = {'A', 0, 0xe9, 'z'};
 const double kDoubles[] = {0.0, -0.0, 1.5, -1.5, 1e-5, 123.456, -98765.4321, 1e300, -1e-300,
                            0.5, 9.9999999, 1e15, 1e16, 2.5e-7, HUGE_VAL, -HUGE_VAL};
 
-// Arguments as the 32-bit stack slots the formatting reads them from.
+// Arguments as the stack slots the formatting reads them from: 4 bytes on
+// 32-bit Windows (a 64-bit value in two), 8 bytes on 64-bit Windows (an int
+// in the low half of one).
 struct Args {
-    std::vector<unsigned> slots;
+    std::vector<uintptr_t> slots;
     std::vector<int> sinks;  // targets of "%n"
     Args() { sinks.reserve(64); }
     void Int(unsigned v) { slots.push_back(v); }
-    void Ptr(const void* p) { slots.push_back(unsigned(reinterpret_cast<uintptr_t>(p))); }
+    void Ptr(const void* p) { slots.push_back(reinterpret_cast<uintptr_t>(p)); }
     void Wide64(unsigned long long v)
     {
-        slots.push_back(unsigned(v));
-        slots.push_back(unsigned(v >> 32));
+        if (sizeof(uintptr_t) == 8) {
+            slots.push_back(uintptr_t(v));
+            return;
+        }
+        slots.push_back(uintptr_t(unsigned(v)));
+        slots.push_back(uintptr_t(unsigned(v >> 32)));
     }
     void Double(double d)
     {
@@ -192,9 +198,9 @@ std::string Escaped(const std::string& s)
 std::string Describe(const std::string& format, const Args& args)
 {
     std::string text = "format \"" + Escaped(format) + "\" slots";
-    char hex[16];
-    for (unsigned s : args.slots) {
-        snprintf(hex, sizeof hex, " %08x", s);
+    char hex[24];
+    for (uintptr_t s : args.slots) {
+        snprintf(hex, sizeof hex, " %08llx", (unsigned long long)s);
         text += hex;
     }
     return text;
