@@ -1,6 +1,7 @@
 // The session actions through the real DLL: the script functions through
 // the host, the exports directly, both against the simulator's call log and
 // the settings file.
+#include "host/exportname.h"
 #include <windows.h>
 
 #include <cctype>
@@ -377,6 +378,6 @@ TEST(ThreadSlots, NoneLeftForTheLibrary)
         EXPECT_EQ(host.completion.status, status) << function;
     }
     auto code = reinterpret_cast<DWORD(WINAPI*)(void)>(
-        reinterpret_cast<void*>(GetProcAddress(ext.module, "_QRVTS_GetLastErrorCode@0")));
+        reinterpret_cast<void*>(GetProcAddress(ext.module, ExportName("_QRVTS_GetLastErrorCode@0").c_str())));
     EXPECT_EQ(code(), 0u);
 }
