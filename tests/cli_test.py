@@ -25,6 +25,16 @@ BUILD = os.path.abspath(sys.argv[1])
 failures = []
 
 
+def is_x64(path):
+    """Whether a Windows program is of the 64-bit build (its PE header's machine is x86-64)."""
+    data = open(path, "rb").read(4096)
+    at = int.from_bytes(data[0x3C:0x40], "little")
+    return int.from_bytes(data[at + 4:at + 6], "little") == 0x8664
+
+
+X64 = is_x64(os.path.join(BUILD, "test", "velquor.exe"))
+
+
 def scenario_path(scenario):
     """tests/scenarios/NAME, or a path of its own (examples/office.ini)."""
     return scenario if os.path.isabs(scenario) else os.path.join(ROOT, "tests", "scenarios", scenario)
@@ -366,7 +376,9 @@ for args, rows in ((["users", "--timeout", "2"], 4), (["logoff", "--all", "--dry
 # An interrupt (Ctrl+C: Wine turns SIGINT into it) once the first action is
 # done: no action starts after it, the done ones are printed, JSON closed,
 # and the status says so.
-for args, action in ((["logoff", "--all"], "WTSLogoffSession"), (["users"], "WTSEnumerateSessionsEx")):
+# (64-bit Wine does not turn SIGINT into Ctrl+C for a program without a
+# console: the 32-bit build proves the interrupt.)
+for args, action in () if X64 else ((["logoff", "--all"], "WTSLogoffSession"), (["users"], "WTSEnumerateSessionsEx")):
     log = os.path.join(BUILD, "test", "cli_interrupt.simlog")
     if os.path.exists(log):
         os.remove(log)
