@@ -1,0 +1,43 @@
+#!/usr/bin/env python3
+"""The two builds answer alike: for the same scenario, the script functions
+(through zelhost, on the C API) and velquor.exe in JSON give byte-identical
+output from the 32-bit and the 64-bit build, each under its own Wine.
+
+    tests/same_answers.py BUILD32 BUILD64
+"""
+import os
+import subprocess
+import sys
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+RUNS = [("office.ini", "zelhost.exe", ["wtsenumsessions", "TS-OFFICE", "1"]),
+        ("office.ini", "zelhost.exe", ["wtsenumprocesses", "TS-OFFICE"]),
+        ("office.ini", "zelhost.exe", ["wtsquerysessioninfo", "TS-OFFICE", "6"]),
+        ("office.ini", "velquor.exe", ["users", "--server", "TS-OFFICE", "--format", "json"]),
+        ("office.ini", "velquor.exe", ["processes", "--server", "TS-OFFICE", "--sort", "cpu", "--format", "json"]),
+        ("office.ini", "velquor.exe", ["session", "7", "--server", "TS-OFFICE", "--format", "csv"]),
+        ("cli.ini", "velquor.exe", ["sessions", "--server", "alpha,broken,gamma", "--format", "json"]),
+        ("hostile.ini", "velquor.exe", ["users", "--server", "alpha"])]
+
+
+def run(build, scenario, program, args):
+    path = scenario if scenario.startswith("/") else os.path.join(ROOT, "examples", scenario)
+    if not os.path.exists(path):
+        path = os.path.join(ROOT, "tests", "scenarios", scenario)
+    env = dict(os.environ, WINEDLLOVERRIDES="wtsapi32,winsta,netapi32=n", LC_ALL="C.UTF-8",
+               VELQUOR_SCENARIO="Z:" + path)
+    done = subprocess.run([os.path.join(ROOT, "cmake", "wine-run.sh"), os.path.join(build, "wineprefix"),
+                           os.path.join(build, "test", program)] + args,
+                          cwd=os.path.join(build, "test"), env=env, capture_output=True)
+    return done.returncode, done.stdout
+
+
+builds = [os.path.abspath(b) for b in sys.argv[1:3]]
+failed = 0
+for scenario, program, args in RUNS:
+    answers = [run(b, scenario, program, args) for b in builds]
+    if answers[0] != answers[1] or not answers[0][1]:
+        failed += 1
+        print("differ: %s %s %s\n  32-bit: %r\n  64-bit: %r" % (scenario, program, args, answers[0], answers[1]))
+print("%d of %d answers alike in both builds" % (len(RUNS) - failed, len(RUNS)))
+sys.exit(1 if failed else 0)
