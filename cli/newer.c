@@ -102,15 +102,16 @@ void AddSessionDetails(const char* server, DWORD session, Row* row, int idleColu
 static ULONGLONG MemoryOf(const ProcessResourceRecord* p) { return p->WorkingSetSize; }
 static ULONGLONG CpuOf(const ProcessResourceRecord* p) { return p->UserTime + p->KernelTime; }
 
-static ULONGLONG (*SortKey)(const ProcessResourceRecord*) = NULL;
-
-/* Heaviest first; equal ones by process id. */
-static int Heavier(const void* a, const void* b)
+/* Heaviest first by `key`; equal ones by process id. */
+static int HeavierBy(const void* a, const void* b, ULONGLONG (*key)(const ProcessResourceRecord*))
 {
     const ProcessResourceRecord *p = *(const ProcessResourceRecord* const*)a, *q = *(const ProcessResourceRecord* const*)b;
-    ULONGLONG x = SortKey(p), y = SortKey(q);
+    ULONGLONG x = key(p), y = key(q);
     return x != y ? (x < y ? 1 : -1) : (p->ProcessId > q->ProcessId) - (p->ProcessId < q->ProcessId);
 }
+
+static int HeavierInMemory(const void* a, const void* b) { return HeavierBy(a, b, MemoryOf); }
+static int HeavierInCpu(const void* a, const void* b) { return HeavierBy(a, b, CpuOf); }
 
 static char* Seconds(ULONGLONG ticks)
 {
@@ -147,9 +148,8 @@ LONG AddProcessResources(const Options* o, const char* server, Answer* a)
     order = (const ProcessResourceRecord**)Allocate(sizeof(*order) * (list->Count + 1));
     for (i = 0; i < list->Count; ++i)
         order[i] = &list->Processes[i];
-    SortKey = o->sort == SORT_CPU ? CpuOf : MemoryOf;
     if (o->sort != SORT_NONE)
-        qsort(order, list->Count, sizeof(*order), Heavier);
+        qsort(order, list->Count, sizeof(*order), o->sort == SORT_CPU ? HeavierInCpu : HeavierInMemory);
     shown = o->topGiven && o->top < list->Count ? o->top : list->Count;
     for (i = 0; i < shown; ++i)
         ResourceRow(a, server, order[i]);

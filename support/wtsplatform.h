@@ -90,32 +90,12 @@ typedef struct _WTS_PROCESS_INFO_EXW {
  * Server 2008 R2 on). */
 #define WTSSessionInfoEx ((WTS_INFO_CLASS)25)
 
-/* "WTSINFOEX_LEVEL1_A" / "WTSINFOEX_LEVEL1_W" pages: SessionFlags. Windows 7
- * and Server 2008 R2 report LOCK and UNLOCK reversed ("due to a code
- * defect"). */
+/* "WTSINFOEX_LEVEL1_W" page (the wide form, the only one asked for):
+ * SessionFlags. Windows 7 and Server 2008 R2 report LOCK and UNLOCK
+ * reversed ("due to a code defect"). */
 #define WTS_SESSIONSTATE_LOCK 0x00000000
 #define WTS_SESSIONSTATE_UNLOCK 0x00000001
 #define WTS_SESSIONSTATE_UNKNOWN 0xFFFFFFFF
-
-typedef struct _WTSINFOEX_LEVEL1_A {
-    ULONG SessionId;
-    WTS_CONNECTSTATE_CLASS SessionState;
-    LONG SessionFlags;
-    CHAR WinStationName[WINSTATIONNAME_LENGTH + 1];
-    CHAR UserName[USERNAME_LENGTH + 1];
-    CHAR DomainName[DOMAIN_LENGTH + 1];
-    LARGE_INTEGER LogonTime;
-    LARGE_INTEGER ConnectTime;
-    LARGE_INTEGER DisconnectTime;
-    LARGE_INTEGER LastInputTime;
-    LARGE_INTEGER CurrentTime;
-    DWORD IncomingBytes;
-    DWORD OutgoingBytes;
-    DWORD IncomingFrames;
-    DWORD OutgoingFrames;
-    DWORD IncomingCompressedBytes;
-    DWORD OutgoingCompressedBytes;
-} WTSINFOEX_LEVEL1_A, *PWTSINFOEX_LEVEL1_A;
 
 typedef struct _WTSINFOEX_LEVEL1_W {
     ULONG SessionId;
