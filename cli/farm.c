@@ -8,7 +8,8 @@
 
 /* A thread for each server needs little stack: its calls only ask. */
 #define SMALL_STACK (64 * 1024)
-#define STACK_IS_RESERVATION 0x00010000 /* STACK_SIZE_PARAM_IS_A_RESERVATION */
+/* How long a thread that has answered is given to end, in milliseconds. */
+#define THREAD_END_WAIT 5000
 
 /* ---- Every command that answers once per server ---- */
 
@@ -85,7 +86,7 @@ static int StartNext(struct Slot* slots, int* next)
 {
     struct Slot* slot = &slots[*next];
     slot->turn = TURN_ASKED, slot->since = GetTickCount();
-    slot->thread = CreateThread(NULL, SMALL_STACK, AskOne, slot, STACK_IS_RESERVATION, NULL);
+    slot->thread = CreateThread(NULL, SMALL_STACK, AskOne, slot, STACK_SIZE_PARAM_IS_A_RESERVATION, NULL);
     if (!slot->thread) {
         slot->turn = TURN_WAITING;
         return 0;
@@ -146,9 +147,15 @@ void AskFarm(const Command* c, const Options* o, Answer* answers, int threads)
         if (!farm->answered || WaitForSingleObject(farm->answered, wait == INFINITE ? 1000 : wait) == WAIT_FAILED)
             Sleep(100);
     }
+    /* A thread that answered has only its end left: it ends before the
+     * answers are written and the process exits, so that no thread is still
+     * on its way out of the libraries while they are taken down. */
     for (i = 0; i < next; ++i)
-        if (slots[i].thread)
+        if (slots[i].thread) {
+            if (slots[i].turn == TURN_ANSWERED)
+                WaitForSingleObject(slots[i].thread, THREAD_END_WAIT);
             CloseHandle(slots[i].thread);
+        }
 }
 
 /* ---- Streams: every server at once, until each is done or the time is up ---- */
@@ -252,7 +259,7 @@ static void RunStream(Streaming* s, LPTHREAD_START_ROUTINE work)
     if (Interrupted)
         SetEvent(s->stop);
     for (t = 0; t < s->options->serverCount; ++t) {
-        HANDLE h = CreateThread(NULL, SMALL_STACK, work, s, STACK_IS_RESERVATION, NULL);
+        HANDLE h = CreateThread(NULL, SMALL_STACK, work, s, STACK_SIZE_PARAM_IS_A_RESERVATION, NULL);
         if (h)
             threads[started++] = h;
         else

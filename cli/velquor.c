@@ -491,6 +491,7 @@ int main(int argc, char** argv)
         WriteAnswers(ColumnsOf(c, &o), o.format, answers, o.serverCount);
     }
     status = Interrupted ? EXIT_INTERRUPTED : ExitStatus(answers, o.serverCount);
+    fflush(stdout); /* written before anything the process's end runs */
     InterruptsDone();
     return status;
 }

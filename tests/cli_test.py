@@ -94,9 +94,17 @@ def zelhost_lists(function, *args, scenario="cli.ini"):
             for k, v in zelhost_array(function, *args, scenario=scenario).items()}
 
 
+def json_of(text, status, err):
+    """The parsed output; where it is not JSON, the test ends saying what the program printed and its status."""
+    try:
+        return json.loads(text)
+    except ValueError:
+        sys.exit("not JSON (exit status %d): %r\nstandard error: %s" % (status, text[:400], err[-2000:]))
+
+
 def json_rows(*args, scenario="cli.ini"):
     status, out, err = velquor(*args, "--format", "json", scenario=scenario)
-    return status, json.loads(out.decode("utf-8"))
+    return status, json_of(out.decode("utf-8"), status, err)
 
 
 # JSON against the script functions, field by field.
@@ -173,7 +181,7 @@ for form, (status, out, err) in zip(forms, velquor_all([farm + ["--format", form
     text = out.decode("utf-8")
     check(status == 3, "farm exit status %d" % status)
     if form == "json":
-        rows = json.loads(text)
+        rows = json_of(text, status, err)
         errors = [r for r in rows if "error" in r]
         check([r["server"] for r in rows if "error" not in r] == ["alpha"] * 3 + ["beta"] * 3, "farm order")
         check([(e["server"], e["error"], e["code"]) for e in errors] == [("broken", 106, 1722), ("nowhere", 103, 1722)],
