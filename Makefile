@@ -30,10 +30,12 @@ test: build build64
 	cmake --build $(BUILD64) --target wineprefix && cd $(BUILD64) && ctest -j $(JOBS) --output-on-failure
 	$(call on_wine_side,tests/same_answers.py $(BUILD) $(BUILD64))
 
-# The 64-bit build (x86-64, in build64/) alone, and its suite.
+# The 64-bit build (x86-64, in build64/) alone, and its suite. Its release
+# zip holds the 32-bit build too, where that is built.
 BUILD64 ?= build64
 build64: bootstrap
-	@cmake -S . -B $(BUILD64) -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64-mingw.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake -S . -B $(BUILD64) -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64-mingw.cmake -DCMAKE_BUILD_TYPE=Release \
+	  -DVELQUOR_PACKAGE_WITH=$(abspath $(BUILD)) >/dev/null
 	cmake --build $(BUILD64) -j $(JOBS)
 
 test64: build64
@@ -46,8 +48,9 @@ demo: build
 bench: build
 	$(call on_wine_side,tools/bench $(BUILD))
 
-dist: build
-	cmake --build $(BUILD) --target package
+# The release zip, both architectures in it (x86/ and x64/).
+dist: build build64
+	cmake --build $(BUILD64) --target package
 
 clean:
 	rm -rf $(BUILD) $(BUILD64)
