@@ -2,9 +2,14 @@
 """The two builds answer alike: for the same scenario, the script functions
 (through zelhost, on the C API) and velquor.exe in JSON give byte-identical
 output from the 32-bit and the 64-bit build, each under its own Wine.
+Each build's answers can be recorded where its Wine runs (the 32-bit one
+perhaps in the emulated machine) and compared afterwards.
 
-    tests/same_answers.py BUILD32 BUILD64
+    tests/same_answers.py BUILD32 BUILD64             run both, compare
+    tests/same_answers.py --record BUILD              run one: BUILD/answers.json
+    tests/same_answers.py --compare BUILD32 BUILD64   compare the recorded answers
 """
+import json
 import os
 import subprocess
 import sys
@@ -32,12 +37,29 @@ def run(build, scenario, program, args):
     return done.returncode, done.stdout
 
 
-builds = [os.path.abspath(b) for b in sys.argv[1:3]]
+def answers_of(build):
+    return [run(build, scenario, program, args) for scenario, program, args in RUNS]
+
+
+def recorded(build):
+    with open(os.path.join(build, "answers.json"), encoding="utf-8") as f:
+        return [(status, out.encode("latin-1")) for status, out in json.load(f)]
+
+
+if sys.argv[1] == "--record":
+    build = os.path.abspath(sys.argv[2])
+    if os.path.exists(os.path.join(build, "answers.json")):
+        os.remove(os.path.join(build, "answers.json"))  # no answers of an earlier run are compared
+    answers = answers_of(build)
+    with open(os.path.join(build, "answers.json"), "w", encoding="utf-8") as f:
+        json.dump([(status, out.decode("latin-1")) for status, out in answers], f)
+    sys.exit(0)
+builds = [os.path.abspath(b) for b in sys.argv[-2:]]
+both = [recorded(b) if sys.argv[1] == "--compare" else answers_of(b) for b in builds]
 failed = 0
-for scenario, program, args in RUNS:
-    answers = [run(b, scenario, program, args) for b in builds]
-    if answers[0] != answers[1] or not answers[0][1]:
+for (scenario, program, args), ours, theirs in zip(RUNS, *both):
+    if ours != theirs or not ours[1]:
         failed += 1
-        print("differ: %s %s %s\n  32-bit: %r\n  64-bit: %r" % (scenario, program, args, answers[0], answers[1]))
+        print("differ: %s %s %s\n  32-bit: %r\n  64-bit: %r" % (scenario, program, args, ours, theirs))
 print("%d of %d answers alike in both builds" % (len(RUNS) - failed, len(RUNS)))
 sys.exit(1 if failed else 0)
