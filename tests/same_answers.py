@@ -2,8 +2,9 @@
 """The two builds answer alike: for the same scenario, the script functions
 (through zelhost, on the C API) and velquor.exe in JSON give byte-identical
 output from the 32-bit and the 64-bit build, each under its own Wine.
-Each build's answers can be recorded where its Wine runs (the 32-bit one
-perhaps in the emulated machine) and compared afterwards.
+Each build's suite records its answers where its Wine runs (the 32-bit one
+perhaps in the emulated machine: the test `answers`), and make test
+compares them afterwards.
 
     tests/same_answers.py BUILD32 BUILD64             run both, compare
     tests/same_answers.py --record BUILD              run one: BUILD/answers.json
