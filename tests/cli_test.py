@@ -21,6 +21,7 @@ from concurrent.futures import ThreadPoolExecutor
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 from simcalls import platform_calls  # noqa: E402
+from winerun import run_in_prefix  # noqa: E402
 BUILD = os.path.abspath(sys.argv[1])
 failures = []
 
@@ -49,9 +50,8 @@ def run(program, args, scenario="cli.ini", log=None, stdin=None, extra=None):
         env["VELQUOR_SIM_LOG"] = log
         if os.path.exists(log):
             os.remove(log)
-    done = subprocess.run([os.path.join(ROOT, "cmake", "wine-run.sh"), os.path.join(BUILD, "wineprefix"),
-                           os.path.join(BUILD, "test", program)] + args,
-                          cwd=os.path.join(BUILD, "test"), env=env, capture_output=True, input=stdin)
+    done = run_in_prefix(os.path.join(BUILD, "wineprefix"), os.path.join(BUILD, "test", program), args,
+                         cwd=os.path.join(BUILD, "test"), env=env, input=stdin)
     return done.returncode, done.stdout, done.stderr.decode("cp1252", "replace")
 
 

@@ -12,10 +12,11 @@ compares them afterwards.
 """
 import json
 import os
-import subprocess
 import sys
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "tools"))
+from winerun import run_in_prefix  # noqa: E402
 RUNS = [("office.ini", "zelhost.exe", ["wtsenumsessions", "TS-OFFICE", "1"]),
         ("office.ini", "zelhost.exe", ["wtsenumprocesses", "TS-OFFICE"]),
         ("office.ini", "zelhost.exe", ["wtsquerysessioninfo", "TS-OFFICE", "6"]),
@@ -32,9 +33,8 @@ def run(build, scenario, program, args):
         path = os.path.join(ROOT, "tests", "scenarios", scenario)
     env = dict(os.environ, WINEDLLOVERRIDES="wtsapi32,winsta,netapi32=n", LC_ALL="C.UTF-8",
                VELQUOR_SCENARIO="Z:" + path)
-    done = subprocess.run([os.path.join(ROOT, "cmake", "wine-run.sh"), os.path.join(build, "wineprefix"),
-                           os.path.join(build, "test", program)] + args,
-                          cwd=os.path.join(build, "test"), env=env, capture_output=True)
+    done = run_in_prefix(os.path.join(build, "wineprefix"), os.path.join(build, "test", program), args,
+                         cwd=os.path.join(build, "test"), env=env)
     return done.returncode, done.stdout
 
 
